@@ -1,0 +1,43 @@
+# make run   - install what is missing, build, start the tool with a simulated device on COM1
+# make test  - install what is missing, build, run every test (also under ASan and UBSan)
+JOBS ?= $(shell nproc)
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+
+.PHONY: deps build run test test-plain test-asan bench fuzz gallery clean
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	@cmake -S . -B $(BUILD) -DCOMKEYS_WERROR=ON >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS)
+
+run: build
+	@scripts/run $(BUILD)/bin
+
+test: test-plain test-asan
+
+test-plain: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+
+test-asan: deps
+	@cmake -S . -B $(ASAN_BUILD) -DCOMKEYS_WERROR=ON -DCOMKEYS_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	@cmake --build $(ASAN_BUILD) -j$(JOBS)
+	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(JOBS)
+
+bench: build
+	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/bench_keyset
+	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/bench_receive
+
+fuzz:
+	@scripts/install-deps clang libclang-rt-14-dev
+	@cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCOMKEYS_FUZZ=ON -DBUILD_TESTING=ON >/dev/null
+	@cmake --build build-fuzz -j$(JOBS) --target fuzz_profile
+	mkdir -p build-fuzz/corpus && build-fuzz/bin/fuzz_profile -runs=$${RUNS:-1000000} -max_len=4096 build-fuzz/corpus tests/keys/fuzz-seeds
+
+gallery: build
+	@$(BUILD)/bin/slider-gallery
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

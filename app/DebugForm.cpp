@@ -1,0 +1,76 @@
+#include "DebugForm.h"
+
+#include "KeyGrid.h"
+#include "TextBuffer.h"
+#include "Widgets.h"
+
+#include <QPlainTextEdit>
+#include <QScrollBar>
+
+namespace comkeys {
+
+namespace {
+    QString forView(QStringView text)
+    {
+        QString s = text.toString();
+        s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        return s;
+    }
+} // namespace
+
+DebugForm::DebugForm(const TextBuffer& log)
+    : QWidget(nullptr,
+              Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
+                  | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    , m_log(log)
+    , m_text1(new QPlainTextEdit(this))
+{
+    setObjectName(QStringLiteral("DebugForm"));
+    setWindowTitle(QStringLiteral("调试信息打印窗口"));
+    setWindowIcon(logWindowIcon());
+    setFixedSize(toPixels(8580), toPixels(5925));
+
+    m_text1->setObjectName(QStringLiteral("Text1"));
+    m_text1->setGeometry(twipsRect(0, 0, 8535, 5895));
+    m_text1->setFont(QFont(QStringLiteral("MS Sans Serif"), 12));
+    m_text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_text1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    // Bounds the box however the log grows; the log text itself is the record.
+    m_text1->setMaximumBlockCount(20000);
+
+    m_timer.setSingleShot(true);
+    m_timer.setInterval(30);
+    connect(&m_timer, &QTimer::timeout, this, &DebugForm::sync);
+}
+
+void DebugForm::scheduleSync()
+{
+    if (isVisible() && !m_timer.isActive()) {
+        m_timer.start();
+    }
+}
+
+void DebugForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    sync();
+}
+
+void DebugForm::sync()
+{
+    m_timer.stop();
+    const qsizetype fresh = m_log.total() - m_synced;
+    const bool restart = m_log.clears() != m_clears || fresh < 0 || fresh > ViewChars;
+    if (restart) {
+        m_text1->setPlainText(forView(QStringView(m_log.text()).right(ViewChars)));
+    } else if (fresh > 0) {
+        QTextCursor cursor(m_text1->document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(forView(QStringView(m_log.text()).right(fresh)));
+    }
+    m_clears = m_log.clears();
+    m_synced = m_log.total();
+    m_text1->verticalScrollBar()->setValue(m_text1->verticalScrollBar()->maximum());
+}
+
+} // namespace comkeys

@@ -1,0 +1,378 @@
+#include "PrivateDesign.h"
+
+#include "DebugForm.h"
+#include "KeyGrid.h"
+#include "Widgets.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSerialPortInfo>
+#include <QShortcut>
+
+namespace comkeys {
+
+namespace {
+    // Children of a panel are measured from inside its sunken border.
+    constexpr int PanelBorder = 2;
+
+    const QColor PageBack(128, 128, 255);
+    const QColor KeyFace(255, 192, 192);
+    const QColor PortButtonFace(255, 128, 128);
+    const QColor Red(255, 0, 0);
+
+    QFont namedFont(const char* family, qreal points)
+    {
+        QFont f(QString::fromUtf8(family));
+        f.setPointSizeF(points);
+        return f;
+    }
+
+    template <class W>
+    W* place(W* widget, const QString& name, const QRect& twips, int offset = 0)
+    {
+        widget->setObjectName(name);
+        widget->setGeometry(twipsRect(twips.x(), twips.y(), twips.width(), twips.height())
+                                .translated(offset, offset));
+        return widget;
+    }
+
+    QString indexed(const char* name, int index)
+    {
+        return QString::fromLatin1(name) + u'_' + QString::number(index);
+    }
+
+    void setFace(QWidget* button, const QColor& color)
+    {
+        QPalette palette = button->palette();
+        palette.setColor(QPalette::Button, color);
+        button->setPalette(palette);
+    }
+
+    QFrame* panel(QWidget* parent, const QString& name, const QRect& twips, const QColor& back)
+    {
+        auto* frame = place(new QFrame(parent), name, twips);
+        frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        frame->setLineWidth(PanelBorder);
+        QPalette palette = frame->palette();
+        palette.setColor(QPalette::Window, back);
+        frame->setPalette(palette);
+        frame->setAutoFillBackground(true);
+        return frame;
+    }
+
+    QComboBox* combo(QWidget* parent, const QString& name, const QRect& twips, const QString& text)
+    {
+        auto* box = place(new QComboBox(parent), name, twips, PanelBorder);
+        box->setEditable(true);
+        box->setInsertPolicy(QComboBox::NoInsert);
+        box->setFont(namedFont("宋体", 10.5));
+        box->setEditText(text);
+        return box;
+    }
+} // namespace
+
+QString PrivateDesign::windowCaption() { return QStringLiteral("ComKeys - RS-232 控制命令调试器 V02"); }
+
+QColor PrivateDesign::buttonFace() { return QApplication::palette().color(QPalette::Button); }
+
+PrivateDesign::PrivateDesign(Dialogs& dialogs, const QString& programFolder, QWidget* parent)
+    : QWidget(parent,
+              Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
+                  | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    , m_dialogs(dialogs)
+    , m_uart(programFolder)
+    , m_link(m_state, m_uart, dialogs)
+    , m_editor(m_state, *this, programFolder + QStringLiteral("/Modules/Temp.ini"))
+    , m_files(dialogs, *this, programFolder)
+{
+    setObjectName(QStringLiteral("PrivateDesign"));
+    setWindowTitle(windowCaption());
+    setWindowIcon(mainWindowIcon());
+    setFixedSize(toPixels(19875), toPixels(9780));
+
+    // Created front to back as listed, then stacked back to front below.
+    m_command4 = place(new QPushButton(QStringLiteral("清除调试打印信息"), this), QStringLiteral("Command4"),
+                       QRect(15000, 120, 1935, 555));
+    m_text1 = place(new ReceiveDisplay(m_link.receiveText(), this), QStringLiteral("Text1"),
+                    QRect(14880, 960, 5055, 8775));
+    {
+        QPalette palette = m_text1->palette();
+        palette.setColor(QPalette::Base, QColor(0, 0, 0));
+        palette.setColor(QPalette::Text, QColor(192, 255, 192));
+        m_text1->setPalette(palette);
+    }
+    for (int p = 3; p >= 0; --p) {
+        m_pages[std::size_t(p)] = panel(this, indexed("Picture2", p),
+                                        QRect(p == 0 ? PageLeftShown : PageLeftAtStart, 960, 14775, 8775),
+                                        PageBack);
+    }
+    m_picture1 = panel(this, QStringLiteral("Picture1"), QRect(0, 0, 14775, 855), buttonFace());
+
+    buildToolBar();
+    buildPages();
+
+    // Stacking: the first of each list is in front.
+    for (QWidget* w : { (QWidget*)m_picture1, (QWidget*)m_pages[0], (QWidget*)m_pages[1], (QWidget*)m_pages[2],
+                        (QWidget*)m_pages[3], (QWidget*)m_text1, (QWidget*)m_command4 }) {
+        w->raise();
+    }
+    for (QWidget* w : { (QWidget*)m_connectLab, (QWidget*)m_shape1, (QWidget*)m_pageButtons[0],
+                        (QWidget*)m_portCombo, (QWidget*)m_keyCombo, (QWidget*)m_keyName,
+                        (QWidget*)m_callIniCmd, (QWidget*)m_saveIniCmd, (QWidget*)m_baudCombo,
+                        (QWidget*)m_command1, (QWidget*)m_closeButton, (QWidget*)m_openButton,
+                        (QWidget*)m_command2, (QWidget*)m_enterCheck, (QWidget*)m_pageButtons[1],
+                        (QWidget*)m_pageButtons[2], (QWidget*)m_pageButtons[3], (QWidget*)m_command3 }) {
+        w->raise();
+    }
+
+    fillAtCreation();
+    setTabOrder();
+    wire();
+    showStatus();
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+PrivateDesign::~PrivateDesign() { delete m_debugForm; }
+
+void PrivateDesign::buildToolBar()
+{
+    QWidget* bar = m_picture1;
+    const int o = PanelBorder;
+    m_command3 = place(new QPushButton(QStringLiteral("清除调试打印信息"), bar), QStringLiteral("Command3"),
+                       QRect(5880, 480, 2055, 315), o);
+    m_command3->hide();
+
+    const QRect selectorRects[4] = { QRect(0, 0, 1695, 375), QRect(1680, 0, 1695, 375),
+                                     QRect(0, 360, 1695, 375), QRect(1680, 360, 1695, 375) };
+    const char* selectorCaptions[4] = { "第一页控制命令", "第二页控制命令", "第三页控制命令", "第四页控制命令" };
+    for (int p = 3; p >= 0; --p) {
+        auto* b = place(new QPushButton(QString::fromUtf8(selectorCaptions[p]), bar),
+                        indexed("RS232_Control", p), selectorRects[p], o);
+        b->setFont(namedFont("宋体", 9.75));
+        setFace(b, p == 0 ? Red : buttonFace());
+        m_pageButtons[std::size_t(p)] = b;
+    }
+
+    m_enterCheck = place(new QCheckBox(QStringLiteral("所有发送加回车符 <CR>"), bar), QStringLiteral("Enter_Check"),
+                         QRect(3600, 480, 2295, 315), o);
+    m_command2 = place(new QPushButton(QStringLiteral("清屏"), bar), QStringLiteral("Command2"),
+                       QRect(9240, 0, 975, 375), o);
+    m_openButton = place(new QPushButton(QStringLiteral("打开串口"), bar), indexed("SaveCmd", 3),
+                         QRect(13320, 0, 1335, 375), o);
+    setFace(m_openButton, PortButtonFace);
+    m_closeButton = place(new QPushButton(QStringLiteral("关闭串口"), bar), indexed("SaveCmd", 2),
+                          QRect(13320, 360, 1335, 375), o);
+    setFace(m_closeButton, PortButtonFace);
+    m_command1 = place(new QPushButton(QStringLiteral("重命名"), bar), QStringLiteral("Command1"),
+                       QRect(8160, 0, 855, 375), o);
+    m_baudCombo = combo(bar, QStringLiteral("Buad_Combo"), QRect(12000, 360, 1215, 330), QStringLiteral("9600"));
+    m_saveIniCmd = place(new QPushButton(QStringLiteral("配置另存为"), bar), QStringLiteral("SaveIniCmd"),
+                         QRect(10440, 0, 1335, 375), o);
+    setFace(m_saveIniCmd, PortButtonFace);
+    m_callIniCmd = place(new QPushButton(QStringLiteral("调入配置"), bar), QStringLiteral("CallIniCmd"),
+                         QRect(10440, 360, 1335, 375), o);
+    setFace(m_callIniCmd, PortButtonFace);
+    m_keyName = place(new QLineEdit(QStringLiteral("请出入新的键名"), bar), QStringLiteral("Key_Name"),
+                      QRect(4920, 0, 3015, 375), o);
+    m_keyName->setFont(namedFont("MS Sans Serif", 9.75));
+    m_keyCombo = combo(bar, QStringLiteral("Key_Combo"), QRect(3600, 0, 1215, 330), QStringLiteral("Key1"));
+    m_portCombo = combo(bar, QStringLiteral("UART_Com_Combo"), QRect(12000, 0, 1215, 330), QStringLiteral("COM1"));
+    m_shape1 = place(new StatusCircle(bar), QStringLiteral("Shape1"), QRect(8520, 480, 255, 255), o);
+    m_connectLab = place(new QLabel(bar), QStringLiteral("ConnectLab"), QRect(9120, 480, 1260, 210), o);
+    m_connectLab->setFont(namedFont("宋体", 10.5));
+}
+
+void PrivateDesign::buildPages()
+{
+    const QFont textFont = namedFont("MS Sans Serif", 9.75);
+    for (int i = 0; i < KeyCount; ++i) {
+        QFrame* page = m_pages[std::size_t(i / KeysPerPage)];
+        auto* button = place(new QPushButton(QStringLiteral("Key01"), page), indexed("RS232_Cmd", i),
+                             keyButtonTwips(i), PanelBorder);
+        setFace(button, KeyFace);
+        auto* text = place(new QLineEdit(page), indexed("RS232_Text", i), keyTextTwips(i), PanelBorder);
+        text->setFont(textFont);
+        text->installEventFilter(this);
+        m_keyButtons[std::size_t(i)] = button;
+        m_keyTexts[std::size_t(i)] = text;
+    }
+}
+
+void PrivateDesign::fillAtCreation()
+{
+    for (int i = 0; i < KeyCount; ++i) {
+        m_keyButtons[std::size_t(i)]->setText(defaultCaption(i));
+        m_keyCombo->addItem(defaultCaption(i));
+    }
+    m_state.Key_Select = 0;
+    m_state.Baud_List = { QStringLiteral("1200"), QStringLiteral("2400"), QStringLiteral("4800"),
+                          QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"),
+                          QStringLiteral("57600"), QStringLiteral("115200") };
+    m_baudCombo->addItems(m_state.Baud_List);
+    for (int n = 1; n <= 15; ++n) {
+        m_portCombo->addItem(QStringLiteral("COM") + QString::number(n));
+    }
+    // Ports the system reports, by their device path, after the fifteen fixed names.
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        m_portCombo->addItem(info.systemLocation());
+    }
+    // Filling an editable list selects its first item; creation selects none.
+    const std::pair<QComboBox*, QString> initial[] = { { m_keyCombo, QStringLiteral("Key1") },
+                                                       { m_baudCombo, QStringLiteral("9600") },
+                                                       { m_portCombo, QStringLiteral("COM1") } };
+    for (const auto& [box, text] : initial) {
+        box->setCurrentIndex(-1);
+        box->setEditText(text);
+    }
+}
+
+void PrivateDesign::setTabOrder()
+{
+    std::vector<QWidget*> order { m_picture1, m_pageButtons[0], m_portCombo, m_connectLab, m_pages[0] };
+    for (int column = 0; column < 3; ++column) {
+        for (int row = 0; row < 16; ++row) {
+            order.push_back(m_keyButtons[std::size_t(keyIndexAt(0, column, row))]);
+        }
+        for (int row = 0; row < 16; ++row) {
+            order.push_back(m_keyTexts[std::size_t(keyIndexAt(0, column, row))]);
+        }
+    }
+    order.insert(order.end(), { m_keyCombo, m_keyName, m_callIniCmd, m_saveIniCmd, m_baudCombo, m_command1,
+                                m_closeButton, m_openButton, m_command2, m_enterCheck, m_pageButtons[1],
+                                m_pageButtons[2], m_pageButtons[3] });
+    for (int p = 1; p < PageCount; ++p) {
+        order.push_back(m_pages[std::size_t(p)]);
+        for (int run = 0; run < 3; ++run) {
+            const int first = KeysPerPage * p + 16 * run;
+            for (int i = first; i < first + 16; ++i) {
+                order.push_back(m_keyTexts[std::size_t(i)]);
+            }
+            for (int i = first; i < first + 16; ++i) {
+                order.push_back(m_keyButtons[std::size_t(i)]);
+            }
+        }
+    }
+    order.insert(order.end(), { m_command3, m_text1, m_command4 });
+
+    QWidget* previous = nullptr;
+    for (QWidget* w : order) {
+        if (w->focusPolicy() == Qt::NoFocus) {
+            continue; // panels and labels take no focus
+        }
+        if (previous) {
+            QWidget::setTabOrder(previous, w);
+        }
+        previous = w;
+    }
+}
+
+void PrivateDesign::wire()
+{
+    for (int i = 0; i < KeyCount; ++i) {
+        connect(m_keyButtons[std::size_t(i)], &QPushButton::clicked, this, [this, i] {
+            m_link.keyPressed(m_keyTexts[std::size_t(i)]->text(), m_enterCheck->isChecked());
+        });
+    }
+    for (int p = 0; p < PageCount; ++p) {
+        connect(m_pageButtons[std::size_t(p)], &QPushButton::clicked, this, [this, p] { m_editor.selectPage(p); });
+    }
+    connect(m_openButton, &QPushButton::clicked, this,
+            [this] { m_link.openPressed(m_portCombo->currentText(), m_baudCombo->currentText()); });
+    connect(m_closeButton, &QPushButton::clicked, this, [this] { m_link.closePressed(); });
+    connect(m_portCombo, &QComboBox::activated, this, [this] { m_link.listChosen(); });
+    connect(m_baudCombo, &QComboBox::activated, this, [this] { m_link.listChosen(); });
+    connect(m_command4, &QPushButton::clicked, this, [this] { m_link.clearReceive(); });
+    connect(m_command3, &QPushButton::clicked, this, [this] { m_link.clearLog(); });
+    connect(m_keyCombo, &QComboBox::activated, this, [this](int index) { m_editor.keyChosen(index); });
+    connect(m_command1, &QPushButton::clicked, this, [this] { m_editor.rename(m_keyName->text()); });
+    connect(m_command2, &QPushButton::clicked, this, [this] { m_editor.resetAll(); });
+    connect(m_saveIniCmd, &QPushButton::clicked, this, [this] { m_files.saveAs(); });
+    connect(m_callIniCmd, &QPushButton::clicked, this, [this] { m_files.load(); });
+
+    connect(&m_link, &SerialLink::statusChanged, this, &PrivateDesign::showStatus);
+    connect(&m_link, &SerialLink::receiveChanged, m_text1, qOverload<>(&QWidget::update));
+    connect(&m_link, &SerialLink::logChanged, this, [this] { ensureDebugForm().scheduleSync(); });
+    connect(m_text1, &ReceiveDisplay::showLogRequested, this, &PrivateDesign::showLog);
+    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+    connect(shortcut, &QShortcut::activated, this, &PrivateDesign::showLog);
+}
+
+void PrivateDesign::showStatus()
+{
+    m_connectLab->setText(m_link.statusText());
+    QPalette palette = m_connectLab->palette();
+    palette.setColor(QPalette::WindowText, m_link.statusColor());
+    m_connectLab->setPalette(palette);
+    m_connectLab->setToolTip(m_link.statusDetail());
+    m_shape1->setFillColor(m_link.indicatorColor());
+}
+
+DebugForm& PrivateDesign::ensureDebugForm()
+{
+    if (!m_debugForm) {
+        m_debugForm = new DebugForm(m_link.logText());
+    }
+    return *m_debugForm;
+}
+
+void PrivateDesign::showLog()
+{
+    DebugForm& form = ensureDebugForm();
+    form.show();
+    form.raise();
+    form.activateWindow();
+}
+
+void PrivateDesign::closeEvent(QCloseEvent* event)
+{
+    // The log window goes with the main window; nothing is asked or saved.
+    delete m_debugForm;
+    event->accept();
+}
+
+bool PrivateDesign::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::FocusIn && qobject_cast<QLineEdit*>(watched)
+        && watched->objectName().startsWith(QStringLiteral("RS232_Text_"))) {
+        m_editor.commandFocused();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+QString PrivateDesign::caption(int index) const { return m_keyButtons[std::size_t(index)]->text(); }
+
+void PrivateDesign::setCaption(int index, const QString& caption)
+{
+    m_keyButtons[std::size_t(index)]->setText(caption);
+}
+
+QString PrivateDesign::command(int index) const { return m_keyTexts[std::size_t(index)]->text(); }
+
+void PrivateDesign::setCommand(int index, const QString& command)
+{
+    m_keyTexts[std::size_t(index)]->setText(command);
+}
+
+void PrivateDesign::setPageLeft(int page, int twips)
+{
+    QFrame* frame = m_pages[std::size_t(page)];
+    frame->move(toPixels(twips), frame->y());
+}
+
+void PrivateDesign::setSelectorRed(int page, bool red)
+{
+    setFace(m_pageButtons[std::size_t(page)], red ? Red : buttonFace());
+}
+
+} // namespace comkeys

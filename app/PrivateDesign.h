@@ -1,0 +1,105 @@
+#pragma once
+
+#include "DebugForm.h"
+#include "Dialogs.h"
+#include "KeyEditor.h"
+#include "KeySetFiles.h"
+#include "SerialLink.h"
+#include "SharedState.h"
+#include "UartCom.h"
+
+#include <QPointer>
+#include <QWidget>
+#include <array>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace comkeys {
+
+class ReceiveDisplay;
+class StatusCircle;
+
+// The main window: tool bar, four pages of 48 command keys and the receive display. It wires its
+// controls to the key editing, key-set files and serial link, and shows their state.
+class PrivateDesign : public QWidget, public KeyWindow {
+    Q_OBJECT
+public:
+    PrivateDesign(Dialogs& dialogs, const QString& programFolder, QWidget* parent = nullptr);
+    ~PrivateDesign() override;
+
+    // KeyWindow
+    QString caption(int index) const override;
+    void setCaption(int index, const QString& caption) override;
+    QString command(int index) const override;
+    void setCommand(int index, const QString& command) override;
+    void setPageLeft(int page, int twips) override;
+    void setSelectorRed(int page, bool red) override;
+
+    SharedState& state() { return m_state; }
+    SerialLink& link() { return m_link; }
+    UartCom& uart() { return m_uart; }
+    KeyEditor& editor() { return m_editor; }
+    KeySetFiles& files() { return m_files; }
+    // The log window, or null until something first writes to or empties its text.
+    DebugForm* debugForm() const { return m_debugForm; }
+    // Brings the log window on screen, creating it if needed.
+    void showLog();
+
+    QPushButton* keyButton(int index) const { return m_keyButtons[std::size_t(index)]; }
+    QLineEdit* keyText(int index) const { return m_keyTexts[std::size_t(index)]; }
+    QFrame* page(int p) const { return m_pages[std::size_t(p)]; }
+
+    static QString windowCaption();
+    // The button-face colour the page selectors take when not chosen.
+    static QColor buttonFace();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildToolBar();
+    void buildPages();
+    void fillAtCreation();
+    void setTabOrder();
+    void wire();
+    void showStatus();
+    DebugForm& ensureDebugForm();
+
+    SharedState m_state;
+    Dialogs& m_dialogs;
+    UartCom m_uart;
+    SerialLink m_link;
+    KeyEditor m_editor;
+    KeySetFiles m_files;
+
+    QPushButton* m_command4 = nullptr;
+    ReceiveDisplay* m_text1 = nullptr;
+    std::array<QFrame*, 4> m_pages {};
+    QFrame* m_picture1 = nullptr;
+    QPushButton* m_command3 = nullptr;
+    std::array<QPushButton*, 4> m_pageButtons {};
+    QCheckBox* m_enterCheck = nullptr;
+    QPushButton* m_command2 = nullptr;
+    QPushButton* m_openButton = nullptr; // SaveCmd(3)
+    QPushButton* m_closeButton = nullptr; // SaveCmd(2)
+    QPushButton* m_command1 = nullptr;
+    QComboBox* m_baudCombo = nullptr;
+    QPushButton* m_saveIniCmd = nullptr;
+    QPushButton* m_callIniCmd = nullptr;
+    QLineEdit* m_keyName = nullptr;
+    QComboBox* m_keyCombo = nullptr;
+    QComboBox* m_portCombo = nullptr;
+    StatusCircle* m_shape1 = nullptr;
+    QLabel* m_connectLab = nullptr;
+    std::array<QPushButton*, 192> m_keyButtons {};
+    std::array<QLineEdit*, 192> m_keyTexts {};
+    QPointer<DebugForm> m_debugForm;
+};
+
+} // namespace comkeys

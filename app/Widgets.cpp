@@ -1,0 +1,130 @@
+#include "Widgets.h"
+
+#include "TextBuffer.h"
+
+#include <QContextMenuEvent>
+#include <QIcon>
+#include <QMenu>
+#include <QPainter>
+#include <QTextLayout>
+
+namespace comkeys {
+
+ReceiveDisplay::ReceiveDisplay(const TextBuffer& text, QWidget* parent)
+    : QWidget(parent)
+    , m_text(text)
+{
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+QString ReceiveDisplay::text() const { return m_text.text(); }
+
+void ReceiveDisplay::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(QPalette::Base));
+    painter.setPen(palette().color(QPalette::Text));
+
+    const QFontMetrics metrics(font());
+    const int margin = 2;
+    const int width = std::max(1, this->width() - 2 * margin);
+    // Enough characters to fill the view twice over even in the narrowest glyphs.
+    const qsizetype capacity = qsizetype(width / std::max(1, metrics.horizontalAdvance(u'i')) + 1)
+        * (height() / std::max(1, metrics.lineSpacing()) + 1) * 2;
+    QString tail = m_text.text().right(std::max<qsizetype>(capacity, 256));
+    tail.replace(u'\n', QChar::LineSeparator);
+
+    QTextLayout layout(tail, font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    qreal y = 0;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        line.setPosition(QPointF(0, y));
+        y += line.height();
+    }
+    layout.endLayout();
+    // Follow the newest text: when it overflows, its end sits at the bottom edge.
+    const qreal shift = std::min<qreal>(0, (height() - 2 * margin) - y);
+    layout.draw(&painter, QPointF(margin, margin + shift));
+}
+
+void ReceiveDisplay::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu menu(this);
+    QAction* show = menu.addAction(QStringLiteral("显示调试信息打印窗口"));
+    show->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    connect(show, &QAction::triggered, this, &ReceiveDisplay::showLogRequested);
+    menu.exec(event->globalPos());
+}
+
+StatusCircle::StatusCircle(QWidget* parent)
+    : QWidget(parent)
+{
+}
+
+void StatusCircle::setFillColor(const QColor& color)
+{
+    if (m_fill == color) {
+        return;
+    }
+    m_fill = color;
+    update();
+}
+
+void StatusCircle::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(palette().color(QPalette::WindowText), 1));
+    painter.setBrush(m_fill);
+    painter.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+}
+
+namespace {
+    QPixmap drawIcon(int size, bool log)
+    {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        const qreal s = size / 32.0;
+        if (log) {
+            p.setPen(QPen(Qt::black, std::max(1.0, s)));
+            p.setBrush(Qt::white);
+            p.drawRect(QRectF(5 * s, 2 * s, 22 * s, 28 * s));
+            p.setPen(QPen(QColor(0, 128, 0), std::max(1.0, 2 * s)));
+            for (int i = 0; i < 5; ++i) {
+                p.drawLine(QPointF(9 * s, (8 + 5 * i) * s), QPointF((i % 2 ? 18 : 23) * s, (8 + 5 * i) * s));
+            }
+        } else {
+            p.setPen(QPen(Qt::black, std::max(1.0, s)));
+            p.setBrush(QColor(255, 192, 192));
+            p.drawRoundedRect(QRectF(2 * s, 6 * s, 28 * s, 20 * s), 4 * s, 4 * s);
+            p.setBrush(QColor(255, 0, 0));
+            p.drawEllipse(QRectF(5 * s, 12 * s, 8 * s, 8 * s));
+            p.setPen(QPen(Qt::black, std::max(1.0, 2 * s)));
+            for (int i = 0; i < 3; ++i) {
+                p.drawLine(QPointF(16 * s, (12 + 4 * i) * s), QPointF(27 * s, (12 + 4 * i) * s));
+            }
+        }
+        return pixmap;
+    }
+
+    QIcon drawIcons(bool log)
+    {
+        QIcon icon;
+        for (int size : { 16, 32, 48 }) {
+            icon.addPixmap(drawIcon(size, log));
+        }
+        return icon;
+    }
+} // namespace
+
+QIcon mainWindowIcon() { return drawIcons(false); }
+QIcon logWindowIcon() { return drawIcons(true); }
+
+} // namespace comkeys

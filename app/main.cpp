@@ -1,0 +1,30 @@
+#include "PrivateDesign.h"
+#include "QtDialogs.h"
+#include "Startup.h"
+
+#include <QApplication>
+#include <QStyleFactory>
+
+#include <cstdio>
+
+int main(int argc, char* argv[])
+{
+    if (const QString missing = comkeys::missingDisplayMessage(); !missing.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(missing));
+        return 1;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(comkeys::applicationTitle());
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    comkeys::installFontSubstitutions();
+
+    comkeys::QtDialogs dialogs;
+    QLockFile lock(comkeys::instanceLockPath());
+    if (!comkeys::runStartup(QApplication::arguments().mid(1), dialogs, lock)) {
+        return 0;
+    }
+    comkeys::PrivateDesign window(dialogs, QApplication::applicationDirPath());
+    dialogs.setParent(&window);
+    window.show();
+    return app.exec();
+}

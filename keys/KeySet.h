@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+namespace comkeys {
+
+constexpr int KeyCount = 192;
+constexpr int KeysPerPage = 48;
+constexpr int PageCount = 4;
+
+// "Key" followed by the key number (index + 1).
+QString defaultCaption(int index);
+
+// The 192 captions and command texts, wherever they are shown.
+class KeyBoard {
+public:
+    virtual ~KeyBoard() = default;
+    virtual QString caption(int index) const = 0;
+    virtual void setCaption(int index, const QString& caption) = 0;
+    virtual QString command(int index) const = 0;
+    virtual void setCommand(int index, const QString& command) = 0;
+};
+
+// Writes all 192 captions and commands into the profile in one read and one atomic replace:
+// the same entries in the same order as one write per entry, so a file created from nothing
+// holds KeyName (key1..key192) then KeySend (Send1..Send192). Returns false when nothing could
+// be stored (missing folder, unreadable or unwritable file); the keys are never touched.
+bool WriteKeySet(const QString& workingCopy, const KeyBoard& keys);
+// Sets all captions and commands from the profile: a missing or marker caption gives the
+// default caption, a marker command an empty text, and a command not starting with a double
+// quotation mark gets a pair of them back.
+void ReadKeySet(const QString& workingCopy, KeyBoard& keys);
+
+} // namespace comkeys

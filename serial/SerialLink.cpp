@@ -1,0 +1,249 @@
+#include "SerialLink.h"
+
+#include <QThread>
+
+#include <cstring>
+
+namespace comkeys {
+
+namespace {
+    const QString Notice = QStringLiteral("提示");
+    const QString NotOpen = QStringLiteral("串口没有打开！");
+    constexpr char CR = 13;
+    constexpr int MaxPort = 15;
+    constexpr int SendLenMax = 255;
+} // namespace
+
+std::optional<int> portNumberFromText(const QString& portText)
+{
+    const QString digits = portText.mid(3);
+    if (digits.isEmpty() || digits.size() > 3) {
+        return std::nullopt;
+    }
+    for (QChar c : digits) {
+        if (c < u'0' || c > u'9') {
+            return std::nullopt;
+        }
+    }
+    const int n = digits.toInt();
+    if (n < 1 || n > 255) {
+        return std::nullopt;
+    }
+    return std::min(n, MaxPort);
+}
+
+QString SerialLink::markerHeader()
+{
+    return QStringLiteral("           *****************接收数据");
+}
+
+SerialLink::SerialLink(SharedState& state, UartCom& uart, Dialogs& dialogs, QObject* parent)
+    : QObject(parent)
+    , m_state(state)
+    , m_uart(uart)
+    , m_dialogs(dialogs)
+{
+    connect(&m_uart, &UartCom::OnComm, this, &SerialLink::onComm);
+    connect(&m_uart, &UartCom::deviceLost, this,
+            [this](const QString& reason) { setStatus(Status::Closed, reason); });
+}
+
+QString SerialLink::statusText() const
+{
+    switch (m_status) {
+    case Status::NeverOpened:
+        return QStringLiteral("串口没有打开");
+    case Status::Opened:
+        return QStringLiteral("串口已经打开");
+    case Status::OpenFailed:
+        return QStringLiteral("串口没有打开成功");
+    case Status::Closed:
+        break;
+    }
+    return QStringLiteral("串口已经关闭");
+}
+
+QColor SerialLink::statusColor() const
+{
+    return m_status == Status::Opened ? QColor(0, 128, 0) : QColor(255, 0, 0);
+}
+
+void SerialLink::setStatus(Status status, const QString& detail)
+{
+    m_status = status;
+    m_detail = detail;
+    if (status == Status::Opened) {
+        m_indicator = QColor(0, 255, 0);
+    } else if (status == Status::Closed) {
+        m_indicator = QColor(255, 0, 0);
+    }
+    Q_EMIT statusChanged();
+}
+
+void SerialLink::openPressed(const QString& portText, const QString& rateText)
+{
+    // The number is taken first, also when the port is already open.
+    const bool isPath = portText.startsWith(u'/');
+    const std::optional<int> n = isPath ? std::optional<int>(1) : portNumberFromText(portText);
+    if (m_uart.PortOpen()) {
+        m_dialogs.notice(QStringLiteral("串口已经打开！"));
+        return;
+    }
+
+    QString failure;
+    if (!n) {
+        failure = tr("\"%1\" names no port COM1 to COM255").arg(portText);
+    } else if (!m_uart.setCommPort(*n)) {
+        failure = m_uart.errorString();
+    } else {
+        if (isPath) {
+            m_uart.setDevicePath(portText);
+        }
+        m_uart.setInputMode(1);
+        if (!m_uart.setSettings(rateText + QStringLiteral(",n,8,1"))) {
+            failure = m_uart.errorString();
+        } else if (!m_uart.setPortOpen(true)) {
+            failure = m_uart.deviceName() + QStringLiteral(": ") + m_uart.errorString();
+        }
+    }
+    if (!failure.isEmpty()) {
+        m_dialogs.notice(NotOpen);
+        setStatus(Status::OpenFailed, failure);
+        return;
+    }
+    setStatus(Status::Opened);
+    m_uart.setRThreshold(1);
+}
+
+void SerialLink::closePressed()
+{
+    if (!m_uart.PortOpen()) {
+        return;
+    }
+    (void)m_uart.setPortOpen(false);
+    setStatus(Status::Closed);
+}
+
+void SerialLink::listChosen()
+{
+    if (!m_uart.PortOpen()) {
+        return;
+    }
+    (void)m_uart.setPortOpen(false);
+    // The status follows the port: it no longer claims an open port that is closed.
+    setStatus(Status::Closed);
+    // A deliberate blocking pause, so the device sees the line idle before any reopen.
+    QThread::msleep(100);
+}
+
+void SerialLink::refuse(const QString& why) { m_dialogs.notice(why); }
+
+void SerialLink::keyPressed(const QString& commandText, bool enterChecked)
+{
+    const qsizetype length = commandText.size();
+    if (length == 0) {
+        m_dialogs.notice(QStringLiteral("请输入要发送的命令"));
+        return;
+    }
+    if (length == 1) {
+        refuse(QStringLiteral("命令至少要有首尾两个字符（一对引号），这个命令没有可发送的内容"));
+        return;
+    }
+    if (length + (enterChecked ? 1 : 0) > SendLenMax) {
+        refuse(QStringLiteral("命令太长：连同首尾引号最多 255 个字符，勾选加回车符时最多 254 个"));
+        return;
+    }
+    if (length == 2 && !enterChecked) {
+        refuse(QStringLiteral("两个引号之间没有命令，不加回车符时没有可发送的字节"));
+        return;
+    }
+    m_state.Send_Len = std::uint8_t(length + (enterChecked ? 1 : 0) - 2);
+    m_state.Send_Cmd = commandText.mid(1, length - 2);
+    sendRoutine(enterChecked);
+}
+
+void SerialLink::sendRoutine(bool enterChecked)
+{
+    if (!m_uart.PortOpen()) {
+        m_dialogs.notice(NotOpen);
+        return;
+    }
+    for (QChar c : std::as_const(m_state.Send_Cmd)) {
+        if (c.unicode() > 255) {
+            refuse(QStringLiteral("命令中的字符“%1”不能按单字节发送，没有发送").arg(c));
+            return;
+        }
+    }
+    m_state.Send_Buf = m_state.Send_Cmd.toLatin1();
+    m_state.Send_Log = m_state.Send_Cmd;
+    if (enterChecked) {
+        m_state.Send_Buf.append(CR);
+        m_state.Send_Log += QStringLiteral("     <CR>\r\n");
+    } else {
+        m_state.Send_Log += QStringLiteral("\r\n");
+    }
+    m_state.Send_Cmd.clear(); // the routine consumes it
+    if (!m_uart.setOutput(m_state.Send_Buf)) {
+        refuse(QStringLiteral("串口写入失败，命令没有发送：%1").arg(m_uart.errorString()));
+        return;
+    }
+    m_log.append(m_state.Send_Log);
+    Q_EMIT logChanged();
+}
+
+void SerialLink::onComm()
+{
+    if (m_uart.CommEvent() != UartCom::comEvReceive) {
+        return;
+    }
+    m_uart.setInputLen(0);
+    const QByteArray a = m_uart.Input();
+    if (a.isEmpty()) {
+        return;
+    }
+    if (a[0] == '#') {
+        m_state.Recv_Mark.clear();
+    }
+    const QString header = markerHeader() + QStringLiteral("\r\n");
+    QString display;
+    QString log;
+    const char* p = a.constData();
+    const char* end = p + a.size();
+    while (p < end) {
+        const char* cr = static_cast<const char*>(std::memchr(p, CR, std::size_t(end - p)));
+        const char* runEnd = cr ? cr : end;
+        display.append(QLatin1StringView(p, runEnd - p));
+        if (!cr) {
+            break;
+        }
+        // Without a '#' chunk the markers would grow for ever; beyond the limit they stay put.
+        if (m_state.Recv_Mark.size() < MarkerLimit * 4) {
+            m_state.Recv_Mark += QStringLiteral("<CR>");
+        }
+        log += m_state.Recv_Mark;
+        log += header;
+        p = cr + 1;
+    }
+    if (!display.isEmpty()) {
+        m_receive.append(display);
+        Q_EMIT receiveChanged();
+    }
+    if (!log.isEmpty()) {
+        m_log.append(log);
+        Q_EMIT logChanged();
+    }
+}
+
+void SerialLink::clearReceive()
+{
+    m_receive.clear();
+    Q_EMIT receiveChanged();
+}
+
+void SerialLink::clearLog()
+{
+    m_log.clear();
+    Q_EMIT logChanged();
+}
+
+} // namespace comkeys

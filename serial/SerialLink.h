@@ -1,0 +1,74 @@
+#pragma once
+
+#include "Dialogs.h"
+#include "SharedState.h"
+#include "TextBuffer.h"
+#include "UartCom.h"
+
+#include <QColor>
+#include <QObject>
+
+namespace comkeys {
+
+// Opening and closing the port, sending a key's command and handling what arrives: the logic
+// behind the tool bar's port controls, the command keys, the receive display and the log.
+class SerialLink : public QObject {
+    Q_OBJECT
+public:
+    enum class Status { NeverOpened, Opened, OpenFailed, Closed };
+
+    static constexpr int MarkerLimit = 256; // "<CR>" markers kept in Recv_Mark at most
+
+    SerialLink(SharedState& state, UartCom& uart, Dialogs& dialogs, QObject* parent = nullptr);
+
+    // The open and close buttons, and a choice from the port or rate list.
+    void openPressed(const QString& portText, const QString& rateText);
+    void closePressed();
+    void listChosen();
+    // A command key was pressed with this command text.
+    void keyPressed(const QString& commandText, bool enterChecked);
+    void clearReceive();
+    void clearLog();
+
+    Status status() const { return m_status; }
+    QString statusText() const;
+    QColor statusColor() const;
+    QColor indicatorColor() const { return m_indicator; }
+    // Why the last open failed or the port closed by itself; empty otherwise.
+    QString statusDetail() const { return m_detail; }
+
+    const TextBuffer& receiveText() const { return m_receive; }
+    const TextBuffer& logText() const { return m_log; }
+
+    // The text of one receive marker line after the marker string.
+    static QString markerHeader();
+
+Q_SIGNALS:
+    // The status text, its colour or the indicator changed.
+    void statusChanged();
+    // Text was appended to the receive display, or it was emptied.
+    void receiveChanged();
+    // Text was appended to the log window's text, or it was emptied.
+    void logChanged();
+
+private:
+    void onComm();
+    void sendRoutine(bool enterChecked);
+    void setStatus(Status status, const QString& detail = {});
+    void refuse(const QString& why);
+
+    SharedState& m_state;
+    UartCom& m_uart;
+    Dialogs& m_dialogs;
+    Status m_status = Status::NeverOpened;
+    QColor m_indicator = QColor(255, 0, 0);
+    QString m_detail;
+    TextBuffer m_receive;
+    TextBuffer m_log;
+};
+
+// The port number the open button uses: the text without its first three characters, a decimal
+// number 1 to 255, limited to 15. Nothing for any other text.
+std::optional<int> portNumberFromText(const QString& portText);
+
+} // namespace comkeys

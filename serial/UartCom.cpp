@@ -1,0 +1,152 @@
+#include "UartCom.h"
+
+#include <QFileInfo>
+
+namespace comkeys {
+
+std::optional<qint32> parseSettings(const QString& settings)
+{
+    const QStringList parts = settings.split(u',');
+    if (parts.size() != 4 || parts[1].compare(QStringLiteral("n"), Qt::CaseInsensitive) != 0
+        || parts[2] != QStringLiteral("8") || parts[3] != QStringLiteral("1")) {
+        return std::nullopt;
+    }
+    bool ok = false;
+    const qint64 rate = parts[0].toLongLong(&ok);
+    for (QChar c : parts[0]) {
+        if (!c.isDigit()) {
+            return std::nullopt;
+        }
+    }
+    if (!ok || rate <= 0 || rate > std::numeric_limits<qint32>::max()) {
+        return std::nullopt;
+    }
+    return qint32(rate);
+}
+
+UartCom::UartCom(QString programFolder, QObject* parent)
+    : QObject(parent)
+    , m_folder(std::move(programFolder))
+{
+    m_port.setReadBufferSize(0);
+    connect(&m_port, &QSerialPort::readyRead, this, &UartCom::onReadyRead);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &UartCom::onError);
+}
+
+UartCom::~UartCom() = default;
+
+bool UartCom::PortOpen() const { return m_port.isOpen(); }
+
+bool UartCom::setCommPort(int n)
+{
+    if (n < 1 || n > 255) {
+        m_error = tr("port number %1 is outside 1 to 255").arg(n);
+        return false;
+    }
+    m_commPort = n;
+    m_devicePath.clear();
+    return true;
+}
+
+QString UartCom::deviceName() const
+{
+    if (!m_devicePath.isEmpty()) {
+        return m_devicePath;
+    }
+    const QString link = m_folder + QStringLiteral("/Ports/COM") + QString::number(m_commPort);
+    if (QFileInfo(link).isSymLink()) {
+        return QFileInfo(link).symLinkTarget();
+    }
+    return QStringLiteral("/dev/ttyS") + QString::number(m_commPort - 1);
+}
+
+bool UartCom::setSettings(const QString& settings)
+{
+    if (!parseSettings(settings)) {
+        m_error = tr("the line settings \"%1\" cannot be used").arg(settings);
+        return false;
+    }
+    m_settings = settings;
+    return true;
+}
+
+qint32 UartCom::baudRate() const { return parseSettings(m_settings).value_or(9600); }
+
+void UartCom::setRThreshold(int threshold)
+{
+    m_rThreshold = threshold;
+    if (m_rThreshold > 0 && m_port.isOpen() && m_port.bytesAvailable() > 0) {
+        onReadyRead();
+    }
+}
+
+bool UartCom::setPortOpen(bool open)
+{
+    if (!open) {
+        if (m_port.isOpen()) {
+            m_port.close();
+        }
+        return true;
+    }
+    if (m_port.isOpen()) {
+        return true;
+    }
+    m_port.setPortName(deviceName());
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        m_error = m_port.errorString();
+        return false;
+    }
+    const bool configured = m_port.setBaudRate(baudRate()) && m_port.setDataBits(QSerialPort::Data8)
+        && m_port.setParity(QSerialPort::NoParity) && m_port.setStopBits(QSerialPort::OneStop)
+        && m_port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!configured) {
+        m_error = m_port.errorString();
+        m_port.close();
+        return false;
+    }
+    m_port.clear();
+    return true;
+}
+
+bool UartCom::setOutput(const QByteArray& bytes)
+{
+    if (!m_port.isOpen()) {
+        m_error = tr("the port is not open");
+        return false;
+    }
+    const qint64 written = m_port.write(bytes);
+    if (written != bytes.size()) {
+        m_error = m_port.errorString();
+        return false;
+    }
+    return true;
+}
+
+QByteArray UartCom::Input()
+{
+    if (!m_port.isOpen()) {
+        return {};
+    }
+    return m_inputLen > 0 ? m_port.read(m_inputLen) : m_port.readAll();
+}
+
+void UartCom::onReadyRead()
+{
+    if (m_rThreshold < 1) {
+        return;
+    }
+    m_commEvent = comEvReceive;
+    Q_EMIT OnComm();
+}
+
+void UartCom::onError(QSerialPort::SerialPortError error)
+{
+    if (error != QSerialPort::ResourceError || !m_port.isOpen()) {
+        return;
+    }
+    const QString reason = m_port.errorString();
+    m_port.close();
+    Q_EMIT deviceLost(reason);
+}
+
+} // namespace comkeys

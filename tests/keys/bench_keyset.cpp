@@ -1,0 +1,63 @@
+// Times WriteKeySet and ReadKeySet for a full key set on real files.
+#include "KeySet.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+using namespace comkeys;
+
+namespace {
+class Keys : public KeyBoard {
+public:
+    QString caption(int i) const override { return captions[std::size_t(i)]; }
+    void setCaption(int i, const QString& c) override { captions[std::size_t(i)] = c; }
+    QString command(int i) const override { return commands[std::size_t(i)]; }
+    void setCommand(int i, const QString& c) override { commands[std::size_t(i)] = c; }
+    std::array<QString, KeyCount> captions;
+    std::array<QString, KeyCount> commands;
+};
+
+template <class F>
+void report(QTextStream& out, const char* name, int passes, F&& pass)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < passes; ++i) {
+        QElapsedTimer t;
+        t.start();
+        pass();
+        ms.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    out << name << ": median " << ms[ms.size() / 2] << " ms, worst " << ms.back() << " ms over " << passes
+        << " passes (target: under 5 ms)\n";
+}
+} // namespace
+
+int main()
+{
+    QTextStream out(stdout);
+    out.setRealNumberPrecision(3);
+    out.setRealNumberNotation(QTextStream::FixedNotation);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Temp.ini"));
+    Keys keys;
+    for (int i = 0; i < KeyCount; ++i) {
+        keys.captions[std::size_t(i)] = QStringLiteral("Key caption %1").arg(i + 1);
+        keys.commands[std::size_t(i)] = QStringLiteral("\"COMMAND %1 WITH SOME ARGUMENTS,%2\"").arg(i + 1).arg(i * 7);
+    }
+    report(out, "WriteKeySet (new file)", 50, [&] {
+        QFile::remove(path);
+        WriteKeySet(path, keys);
+    });
+    report(out, "WriteKeySet (existing file)", 200, [&] { WriteKeySet(path, keys); });
+    Keys back;
+    report(out, "ReadKeySet", 200, [&] { ReadKeySet(path, back); });
+    out << "round trip " << (back.captions == keys.captions && back.commands == keys.commands ? "exact" : "DIFFERS")
+        << "\n";
+    return back.captions == keys.captions && back.commands == keys.commands ? 0 : 1;
+}

@@ -1,0 +1,512 @@
+#include "IniValue.h"
+#include "KeyEditor.h"
+#include "KeyGrid.h"
+#include "KeySet.h"
+#include "KeySetFiles.h"
+#include "ScriptedDialogs.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace comkeys;
+using comkeys::test::ScriptedDialogs;
+
+namespace {
+
+// The keys as plain arrays, with the page state a window would show.
+class ArrayKeys : public KeyWindow {
+public:
+    ArrayKeys()
+    {
+        for (int i = 0; i < KeyCount; ++i) {
+            captions[i] = defaultCaption(i);
+        }
+        pageLeft = { PageLeftShown, PageLeftAtStart, PageLeftAtStart, PageLeftAtStart };
+        red = { true, false, false, false };
+    }
+    QString caption(int i) const override { return captions[i]; }
+    void setCaption(int i, const QString& c) override { captions[i] = c; }
+    QString command(int i) const override { return commands[i]; }
+    void setCommand(int i, const QString& c) override { commands[i] = c; }
+    void setPageLeft(int p, int twips) override { pageLeft[p] = twips; }
+    void setSelectorRed(int p, bool r) override { red[p] = r; }
+
+    std::array<QString, KeyCount> captions;
+    std::array<QString, KeyCount> commands;
+    std::array<int, 4> pageLeft;
+    std::array<bool, 4> red;
+};
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+} // namespace
+
+class TestKeySet : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        m_dir.reset(new QTemporaryDir);
+        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("Modules")));
+        m_working = m_dir->filePath(QStringLiteral("Modules/Temp.ini"));
+    }
+
+    void newWorkingCopyHasFixedFormatAndOrder()
+    {
+        ArrayKeys keys;
+        keys.captions[1] = QStringLiteral("Reset");
+        keys.captions[2] = QString();
+        keys.commands[0] = QStringLiteral("\"AT\"");
+        QVERIFY(WriteKeySet(m_working, keys));
+
+        QByteArray expected = "[KeyName]\r\n";
+        for (int n = 1; n <= KeyCount; ++n) {
+            const QByteArray caption = n == 2 ? "Reset" : n == 3 ? "" : "Key" + QByteArray::number(n);
+            expected += "key" + QByteArray::number(n) + "=" + caption + "\r\n";
+        }
+        expected += "[KeySend]\r\n";
+        for (int n = 1; n <= KeyCount; ++n) {
+            expected += "Send" + QByteArray::number(n) + "=" + (n == 1 ? "\"AT\"" : "Kestrelbay") + "\r\n";
+        }
+        QCOMPARE(readAll(m_working), expected);
+    }
+
+    void writeOverwritesEntriesAndKeepsTheRest()
+    {
+        writeAll(m_working, "; my notes\r\n[KeySend]\r\nSend1=\"OLD\"\r\n[Other]\r\nx=1\r\n");
+        ArrayKeys keys;
+        QVERIFY(WriteKeySet(m_working, keys));
+        const QByteArray after = readAll(m_working);
+        QVERIFY(after.startsWith("; my notes\r\n[KeySend]\r\nSend1=Kestrelbay\r\nSend2=Kestrelbay\r\n"));
+        QVERIFY(after.contains("Send192=Kestrelbay\r\n[Other]\r\nx=1\r\n[KeyName]\r\nkey1=Key1\r\n"));
+    }
+
+    void commandsComeBackAsTyped_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("restored");
+        QTest::newRow("quoted") << "\"AT\"" << "\"AT\"";
+        QTest::newRow("without quotes gets them") << "AT" << "\"AT\"";
+        QTest::newRow("open quote only") << "\"AT" << "\"AT";
+        QTest::newRow("spaces inside quotes kept") << "\" AT \"" << "\" AT \"";
+        QTest::newRow("only spaces inside quotes") << "\"   \"" << "\"   \"";
+        QTest::newRow("two quotes only") << "\"\"" << "";
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("the marker itself") << "Kestrelbay" << "";
+        QTest::newRow("254 characters") << (u'"' + QString(252, u'x') + u'"') << (u'"' + QString(252, u'x') + u'"');
+        QTest::newRow("hexadecimal-looking text") << "\"\\x0D^M\"" << "\"\\x0D^M\"";
+        QTest::newRow("Chinese") << "\"查询\"" << "\"查询\"";
+    }
+
+    void commandsComeBackAsTyped()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, restored);
+        ArrayKeys keys;
+        keys.commands[7] = typed;
+        QVERIFY(WriteKeySet(m_working, keys));
+        ArrayKeys back;
+        back.commands[7] = QStringLiteral("stale");
+        ReadKeySet(m_working, back);
+        QCOMPARE(back.commands[7], restored);
+    }
+
+    void captionsComeBack_data()
+    {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("restored");
+        QTest::newRow("plain") << "Reset" << "Reset";
+        QTest::newRow("empty gives default") << "" << "Key4";
+        QTest::newRow("marker gives default") << "Kestrelbay" << "Key4";
+        QTest::newRow("quotes removed") << "\"Cap\"" << "Cap";
+        QTest::newRow("130 characters whole") << QString(130, u'c') << QString(130, u'c');
+        QTest::newRow("prompt text") << "请出入新的键名" << "请出入新的键名";
+    }
+
+    void captionsComeBack()
+    {
+        QFETCH(QString, caption);
+        QFETCH(QString, restored);
+        ArrayKeys keys;
+        keys.captions[3] = caption;
+        QVERIFY(WriteKeySet(m_working, keys));
+        ArrayKeys back;
+        ReadKeySet(m_working, back);
+        QCOMPARE(back.captions[3], restored);
+    }
+
+    void handEditedProfiles()
+    {
+        writeAll(m_working, "[KeyName]\nKey7=X\n");
+        ArrayKeys keys;
+        keys.commands[0] = QStringLiteral("x");
+        ReadKeySet(m_working, keys);
+        QCOMPARE(keys.captions[6], QStringLiteral("X"));
+        QCOMPARE(keys.captions[0], QStringLiteral("Key1"));
+        QCOMPARE(keys.commands[0], QString());
+
+        writeAll(m_working, "[KeySend]\r\nSend2=AT\r\n");
+        keys.captions[5] = QStringLiteral("gone");
+        ReadKeySet(m_working, keys);
+        QCOMPARE(keys.captions[5], QStringLiteral("Key6"));
+        QCOMPARE(keys.commands[1], QStringLiteral("\"AT\""));
+    }
+
+    void missingFolderStoresNothing()
+    {
+        const QString elsewhere = m_dir->filePath(QStringLiteral("NoModules/Temp.ini"));
+        ArrayKeys keys;
+        QVERIFY(!WriteKeySet(elsewhere, keys));
+        QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("NoModules"))));
+    }
+
+    void saveLoadSaveIsByteForByte()
+    {
+        ArrayKeys keys;
+        for (int i = 0; i < KeyCount; i += 5) {
+            keys.captions[i] = QStringLiteral("键 %1").arg(i);
+            keys.commands[i] = QStringLiteral("\" CMD%1 \"").arg(i);
+        }
+        keys.commands[1] = QStringLiteral("NOQUOTES");
+        QVERIFY(WriteKeySet(m_working, keys));
+        ArrayKeys loaded;
+        ReadKeySet(m_working, loaded);
+        QVERIFY(WriteKeySet(m_working, loaded));
+        const QByteArray first = readAll(m_working);
+        ArrayKeys again;
+        ReadKeySet(m_working, again);
+        QVERIFY(WriteKeySet(m_working, again));
+        QCOMPARE(readAll(m_working), first);
+        QCOMPARE(again.captions, loaded.captions);
+        QCOMPARE(again.commands, loaded.commands);
+        QCOMPARE(loaded.commands[5], keys.commands[5]);
+    }
+
+    // Key editing and pages.
+
+    void renameUsesTheChosenKeyAndStores()
+    {
+        ArrayKeys keys;
+        SharedState state;
+        KeyEditor editor(state, keys, m_working);
+        editor.rename(QStringLiteral("First"));
+        QCOMPARE(keys.captions[0], QStringLiteral("First"));
+        QCOMPARE(ReadIniValue(m_working, QStringLiteral("KeyName"), QStringLiteral("key1")), QStringLiteral("First"));
+
+        editor.keyChosen(4);
+        editor.rename(QString());
+        QCOMPARE(keys.captions[4], QString());
+        QCOMPARE(readAll(m_working).count("key5=\r\n"), 1);
+        ArrayKeys back;
+        ReadKeySet(m_working, back);
+        QCOMPARE(back.captions[4], QStringLiteral("Key5"));
+
+        editor.keyChosen(191);
+        QCOMPARE(int(state.Key_Select), 191);
+        editor.keyChosen(192); // no such item: the selection stays
+        QCOMPARE(int(state.Key_Select), 191);
+    }
+
+    void resetLeavesTheWorkingCopyUntilTheNextWrite()
+    {
+        ArrayKeys keys;
+        SharedState state;
+        KeyEditor editor(state, keys, m_working);
+        keys.captions[9] = QStringLiteral("Ten");
+        keys.commands[9] = QStringLiteral("\"T\"");
+        editor.commandFocused();
+        const QByteArray stored = readAll(m_working);
+        state.Key_Select = 9;
+        editor.resetAll();
+        QCOMPARE(keys.captions[9], QStringLiteral("Key10"));
+        QCOMPARE(keys.commands[9], QString());
+        QCOMPARE(int(state.Key_Select), 9);
+        QCOMPARE(readAll(m_working), stored);
+        editor.commandFocused();
+        QVERIFY(readAll(m_working).contains("Send10=Kestrelbay"));
+    }
+
+    void pageSelection()
+    {
+        ArrayKeys keys;
+        SharedState state;
+        KeyEditor editor(state, keys, m_working);
+        editor.selectPage(3);
+        QCOMPARE(keys.pageLeft, (std::array<int, 4> { 14875, 14875, 14875, 0 }));
+        QCOMPARE(keys.red, (std::array<bool, 4> { false, false, false, true }));
+        editor.selectPage(0);
+        QCOMPARE(keys.pageLeft, (std::array<int, 4> { 0, 14875, 14875, 14875 }));
+        QCOMPARE(keys.red, (std::array<bool, 4> { true, false, false, false }));
+    }
+
+    void keyGrid()
+    {
+        QCOMPARE(keyIndexAt(0, 0, 0), 0);
+        QCOMPARE(keyIndexAt(0, 2, 15), 47);
+        QCOMPARE(keyIndexAt(0, 1, 0), 16);
+        QCOMPARE(keyIndexAt(1, 0, 0), 95);
+        QCOMPARE(keyIndexAt(1, 2, 15), 48);
+        QCOMPARE(keyIndexAt(3, 2, 15), 144);
+        for (int i = 0; i < KeyCount; ++i) {
+            const KeyCell c = keyCell(i);
+            QCOMPARE(keyIndexAt(i / KeysPerPage, c.column, c.row), i);
+        }
+        QCOMPARE(keyButtonTwips(47), QRect(9840, 8160, 2295, 495));
+        QCOMPARE(keyTextTwips(47).right() + 1, 14655);
+    }
+
+    // Save-as and load through the dialogs.
+
+    void saveAsCancelStillWritesTheWorkingCopy()
+    {
+        ArrayKeys keys;
+        ScriptedDialogs dialogs;
+        KeySetFiles files(dialogs, keys, m_dir->path());
+        files.saveAs();
+        QVERIFY(QFileInfo::exists(m_working));
+        QCOMPARE(dialogs.messages.size(), 0);
+        QCOMPARE(dialogs.dialogs.size(), 1);
+        const FileDialogSettings& d = dialogs.dialogs[0];
+        QCOMPARE(d.kind, FileDialogSettings::Kind::Save);
+        QCOMPARE(d.title, QStringLiteral("保存RS232配置文件"));
+        QCOMPARE(d.initialFolder, m_dir->path());
+        QCOMPARE(d.fileName, QStringLiteral("*.ini"));
+        QCOMPARE(d.filter, QStringLiteral("配置文件(*.ini)|*.ini"));
+    }
+
+    void saveAsNewAndExisting()
+    {
+        ArrayKeys keys;
+        keys.commands[0] = QStringLiteral("\"AT\"");
+        ScriptedDialogs dialogs;
+        KeySetFiles files(dialogs, keys, m_dir->path());
+        const QString target = m_dir->filePath(QStringLiteral("mine.ini"));
+        dialogs.files = { target };
+        files.saveAs();
+        QCOMPARE(readAll(target), readAll(m_working));
+        QCOMPARE(dialogs.texts(), QStringList { QStringLiteral("配置文件保存成功！") });
+        QCOMPARE(dialogs.messages[0].title, QStringLiteral("提示"));
+
+        // Existing: No shows the dialog again, set up afresh; Yes replaces.
+        keys.commands[0] = QStringLiteral("\"NEW\"");
+        dialogs.messages.clear();
+        dialogs.dialogs.clear();
+        dialogs.files = { target, target };
+        dialogs.answers = { MessageAnswer::No, MessageAnswer::Yes };
+        files.saveAs();
+        QCOMPARE(dialogs.dialogs.size(), 2);
+        QCOMPARE(dialogs.dialogs[1].fileName, QStringLiteral("*.ini"));
+        QCOMPARE(dialogs.texts(),
+                 (QStringList { QStringLiteral("确定要覆盖原来的配置文件吗？\r\nRename Select[No]!"),
+                                QStringLiteral("确定要覆盖原来的配置文件吗？\r\nRename Select[No]!"),
+                                QStringLiteral("配置文件保存成功！") }));
+        QCOMPARE(dialogs.messages[0].icon, MessageIcon::Question);
+        QCOMPARE(dialogs.messages[0].buttons, MessageButtons::YesNo);
+        QVERIFY(readAll(target).contains("Send1=\"NEW\""));
+    }
+
+    void saveAsWithoutExtensionAndThePattern()
+    {
+        ArrayKeys keys;
+        ScriptedDialogs dialogs;
+        KeySetFiles files(dialogs, keys, m_dir->path());
+        const QString plain = m_dir->filePath(QStringLiteral("noext"));
+        dialogs.files = { plain };
+        files.saveAs();
+        QVERIFY(QFileInfo::exists(plain));
+
+        dialogs.messages.clear();
+        dialogs.files = { plain };
+        dialogs.answers = { MessageAnswer::Yes };
+        files.load();
+        QCOMPARE(dialogs.texts(), QStringList { QStringLiteral("T文件类型不正确！") });
+        QCOMPARE(dialogs.messages[0].title, QStringLiteral("ComKeys提示"));
+        QCOMPARE(dialogs.messages[0].icon, MessageIcon::Exclamation);
+
+        dialogs.messages.clear();
+        dialogs.files = { m_dir->filePath(QStringLiteral("*.ini")) };
+        files.saveAs();
+        QCOMPARE(dialogs.messages.size(), 0);
+        QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("*.ini"))));
+    }
+
+    void saveAsFailuresKeepTheOldFile()
+    {
+        ArrayKeys keys;
+        ScriptedDialogs dialogs;
+        KeySetFiles files(dialogs, keys, m_dir->path());
+        // A folder in the way of the target cannot be replaced: no success, nothing lost.
+        const QString blocked = m_dir->filePath(QStringLiteral("blocked.ini"));
+        QVERIFY(QDir().mkpath(blocked + QStringLiteral("/inside")));
+        dialogs.files = { blocked };
+        dialogs.answers = { MessageAnswer::Yes };
+        files.saveAs();
+        QVERIFY(QFileInfo::exists(blocked + QStringLiteral("/inside")));
+        QVERIFY(!dialogs.texts().contains(QStringLiteral("配置文件保存成功！")));
+
+        // Without the Modules folder nothing can be saved; an existing target stays as it was.
+        QVERIFY(QDir(m_dir->filePath(QStringLiteral("Modules"))).removeRecursively());
+        const QString old = m_dir->filePath(QStringLiteral("old.ini"));
+        writeAll(old, "[KeyName]\r\nkey1=Old\r\n");
+        dialogs.messages.clear();
+        dialogs.files = { old };
+        dialogs.answers = { MessageAnswer::Yes };
+        files.saveAs();
+        QCOMPARE(readAll(old), QByteArray("[KeyName]\r\nkey1=Old\r\n"));
+        QCOMPARE(dialogs.texts(), QStringList { QStringLiteral("确定要覆盖原来的配置文件吗？\r\nRename Select[No]!") });
+    }
+
+    void saveAsOntoTheWorkingCopyKeepsIt()
+    {
+        ArrayKeys keys;
+        keys.captions[0] = QStringLiteral("Kept");
+        ScriptedDialogs dialogs;
+        KeySetFiles files(dialogs, keys, m_dir->path());
+        dialogs.files = { m_working };
+        dialogs.answers = { MessageAnswer::Yes };
+        files.saveAs();
+        QVERIFY(readAll(m_working).contains("key1=Kept\r\n"));
+        QVERIFY(readAll(m_working).contains("Send192=Kestrelbay\r\n"));
+        QCOMPARE(dialogs.texts().last(), QStringLiteral("配置文件保存成功！"));
+    }
+
+    void loadQuestionsAndRefusals()
+    {
+        ArrayKeys keys;
+        ScriptedDialogs dialogs;
+        KeySetFiles files(dialogs, keys, m_dir->path());
+        const QString saved = m_dir->filePath(QStringLiteral("set.ini"));
+        writeAll(saved, "[KeyName]\r\nkey1=Loaded\r\n");
+        writeAll(m_working, "[KeyName]\r\nkey1=Working\r\n");
+
+        files.load(); // Cancel
+        QCOMPARE(dialogs.dialogs.size(), 1);
+        QCOMPARE(dialogs.dialogs[0].kind, FileDialogSettings::Kind::Open);
+        QCOMPARE(dialogs.dialogs[0].title, QStringLiteral("调入配置文件"));
+
+        dialogs.files = { m_dir->filePath(QStringLiteral("SET.INI")) };
+        files.load();
+        QCOMPARE(dialogs.texts(), QStringList { QStringLiteral("T文件类型不正确！") });
+
+        dialogs.messages.clear();
+        dialogs.files = { saved };
+        dialogs.answers = { MessageAnswer::No };
+        files.load();
+        QCOMPARE(dialogs.texts(), QStringList { QStringLiteral("确定要覆盖当前的配置吗？") });
+        QCOMPARE(dialogs.messages[0].title, QStringLiteral("提示"));
+        QCOMPARE(keys.captions[0], QStringLiteral("Key1"));
+        QCOMPARE(readAll(m_working), QByteArray("[KeyName]\r\nkey1=Working\r\n"));
+
+        // A name ending in .ini that names no file: asked, then nothing changes.
+        dialogs.files = { m_dir->filePath(QStringLiteral("absent.ini")) };
+        dialogs.answers = { MessageAnswer::Yes };
+        files.load();
+        QCOMPARE(keys.captions[0], QStringLiteral("Key1"));
+        QCOMPARE(readAll(m_working), QByteArray("[KeyName]\r\nkey1=Working\r\n"));
+
+        dialogs.files = { saved };
+        dialogs.answers = { MessageAnswer::Yes };
+        files.load();
+        QCOMPARE(keys.captions[0], QStringLiteral("Loaded"));
+        QVERIFY(readAll(m_working).contains("key1=Loaded\r\nkey2=Key2\r\n"));
+        QVERIFY(readAll(m_working).contains("Send192=Kestrelbay\r\n"));
+        QCOMPARE(readAll(saved), QByteArray("[KeyName]\r\nkey1=Loaded\r\n"));
+    }
+
+    void loadEmptyFileGivesDefaults()
+    {
+        ArrayKeys keys;
+        keys.captions[2] = QStringLiteral("x");
+        keys.commands[2] = QStringLiteral("\"y\"");
+        ScriptedDialogs dialogs;
+        KeySetFiles files(dialogs, keys, m_dir->path());
+        const QString empty = m_dir->filePath(QStringLiteral("empty.ini"));
+        writeAll(empty, QByteArray());
+        dialogs.files = { empty };
+        dialogs.answers = { MessageAnswer::Yes };
+        files.load();
+        QCOMPARE(keys.captions[2], QStringLiteral("Key3"));
+        QCOMPARE(keys.commands[2], QString());
+        ArrayKeys fresh;
+        const QString reference = m_dir->filePath(QStringLiteral("ref.ini"));
+        QVERIFY(WriteKeySet(reference, fresh));
+        QCOMPARE(readAll(m_working), readAll(reference));
+    }
+
+    void loadThenSaveAsRoundTrip()
+    {
+        ArrayKeys keys;
+        for (int i = 0; i < KeyCount; ++i) {
+            keys.captions[i] = QStringLiteral("C%1").arg(i);
+            keys.commands[i] = QStringLiteral("\"CMD %1\"").arg(i);
+        }
+        ScriptedDialogs dialogs;
+        KeySetFiles files(dialogs, keys, m_dir->path());
+        const QString saved = m_dir->filePath(QStringLiteral("all.ini"));
+        dialogs.files = { saved };
+        files.saveAs();
+
+        ArrayKeys other;
+        KeySetFiles otherFiles(dialogs, other, m_dir->path());
+        dialogs.files = { saved };
+        dialogs.answers = { MessageAnswer::Yes };
+        otherFiles.load();
+        QCOMPARE(other.captions, keys.captions);
+        QCOMPARE(other.commands, keys.commands);
+
+        const QString again = m_dir->filePath(QStringLiteral("again.ini"));
+        dialogs.files = { again };
+        otherFiles.saveAs();
+        QCOMPARE(readAll(again), readAll(saved));
+    }
+
+    void loadOfTheWorkingCopyItself()
+    {
+        ArrayKeys keys;
+        keys.captions[0] = QStringLiteral("Self");
+        QVERIFY(WriteKeySet(m_working, keys));
+        keys.captions[0] = QStringLiteral("Changed");
+        ScriptedDialogs dialogs;
+        KeySetFiles files(dialogs, keys, m_dir->path());
+        dialogs.files = { m_working };
+        dialogs.answers = { MessageAnswer::Yes };
+        files.load();
+        QCOMPARE(keys.captions[0], QStringLiteral("Self"));
+        QVERIFY(readAll(m_working).contains("key1=Self\r\n"));
+    }
+
+    void loadWithoutModulesFolderChangesNothing()
+    {
+        QVERIFY(QDir(m_dir->filePath(QStringLiteral("Modules"))).removeRecursively());
+        const QString saved = m_dir->filePath(QStringLiteral("set.ini"));
+        writeAll(saved, "[KeyName]\r\nkey1=Loaded\r\n");
+        ArrayKeys keys;
+        ScriptedDialogs dialogs;
+        KeySetFiles files(dialogs, keys, m_dir->path());
+        dialogs.files = { saved };
+        dialogs.answers = { MessageAnswer::Yes };
+        files.load();
+        QCOMPARE(keys.captions[0], QStringLiteral("Key1"));
+        QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("Modules"))));
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_working;
+};
+
+QTEST_GUILESS_MAIN(TestKeySet)
+#include "tst_keyset.moc"

@@ -48,12 +48,7 @@ namespace {
         return QString::fromLatin1(name) + u'_' + QString::number(index);
     }
 
-    void setFace(QWidget* button, const QColor& color)
-    {
-        QPalette palette = button->palette();
-        palette.setColor(QPalette::Button, color);
-        button->setPalette(palette);
-    }
+    void setFace(FaceButton* button, const QColor& color) { button->setFace(color); }
 
     QFrame* panel(QWidget* parent, const QString& name, const QRect& twips, const QColor& back)
     {
@@ -157,7 +152,7 @@ void PrivateDesign::buildToolBar()
                                      QRect(0, 360, 1695, 375), QRect(1680, 360, 1695, 375) };
     const char* selectorCaptions[4] = { "第一页控制命令", "第二页控制命令", "第三页控制命令", "第四页控制命令" };
     for (int p = 3; p >= 0; --p) {
-        auto* b = place(new QPushButton(QString::fromUtf8(selectorCaptions[p]), bar),
+        auto* b = place(new FaceButton(QString::fromUtf8(selectorCaptions[p]), bar),
                         indexed("RS232_Control", p), selectorRects[p], o);
         b->setFont(namedFont("宋体", 9.75));
         setFace(b, p == 0 ? Red : buttonFace());
@@ -168,19 +163,19 @@ void PrivateDesign::buildToolBar()
                          QRect(3600, 480, 2295, 315), o);
     m_command2 = place(new QPushButton(QStringLiteral("清屏"), bar), QStringLiteral("Command2"),
                        QRect(9240, 0, 975, 375), o);
-    m_openButton = place(new QPushButton(QStringLiteral("打开串口"), bar), indexed("SaveCmd", 3),
+    m_openButton = place(new FaceButton(QStringLiteral("打开串口"), bar), indexed("SaveCmd", 3),
                          QRect(13320, 0, 1335, 375), o);
     setFace(m_openButton, PortButtonFace);
-    m_closeButton = place(new QPushButton(QStringLiteral("关闭串口"), bar), indexed("SaveCmd", 2),
+    m_closeButton = place(new FaceButton(QStringLiteral("关闭串口"), bar), indexed("SaveCmd", 2),
                           QRect(13320, 360, 1335, 375), o);
     setFace(m_closeButton, PortButtonFace);
     m_command1 = place(new QPushButton(QStringLiteral("重命名"), bar), QStringLiteral("Command1"),
                        QRect(8160, 0, 855, 375), o);
     m_baudCombo = combo(bar, QStringLiteral("Buad_Combo"), QRect(12000, 360, 1215, 330), QStringLiteral("9600"));
-    m_saveIniCmd = place(new QPushButton(QStringLiteral("配置另存为"), bar), QStringLiteral("SaveIniCmd"),
+    m_saveIniCmd = place(new FaceButton(QStringLiteral("配置另存为"), bar), QStringLiteral("SaveIniCmd"),
                          QRect(10440, 0, 1335, 375), o);
     setFace(m_saveIniCmd, PortButtonFace);
-    m_callIniCmd = place(new QPushButton(QStringLiteral("调入配置"), bar), QStringLiteral("CallIniCmd"),
+    m_callIniCmd = place(new FaceButton(QStringLiteral("调入配置"), bar), QStringLiteral("CallIniCmd"),
                          QRect(10440, 360, 1335, 375), o);
     setFace(m_callIniCmd, PortButtonFace);
     m_keyName = place(new QLineEdit(QStringLiteral("请出入新的键名"), bar), QStringLiteral("Key_Name"),
@@ -198,7 +193,7 @@ void PrivateDesign::buildPages()
     const QFont textFont = namedFont("MS Sans Serif", 9.75);
     for (int i = 0; i < KeyCount; ++i) {
         QFrame* page = m_pages[std::size_t(i / KeysPerPage)];
-        auto* button = place(new QPushButton(QStringLiteral("Key01"), page), indexed("RS232_Cmd", i),
+        auto* button = place(new FaceButton(QStringLiteral("Key01"), page), indexed("RS232_Cmd", i),
                              keyButtonTwips(i), PanelBorder);
         setFace(button, KeyFace);
         auto* text = place(new QLineEdit(page), indexed("RS232_Text", i), keyTextTwips(i), PanelBorder);

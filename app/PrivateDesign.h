@@ -21,6 +21,7 @@ class QPushButton;
 
 namespace comkeys {
 
+class FaceButton;
 class ReceiveDisplay;
 class StatusCircle;
 
@@ -50,9 +51,10 @@ public:
     // Brings the log window on screen, creating it if needed.
     void showLog();
 
-    QPushButton* keyButton(int index) const { return m_keyButtons[std::size_t(index)]; }
+    FaceButton* keyButton(int index) const { return m_keyButtons[std::size_t(index)]; }
     QLineEdit* keyText(int index) const { return m_keyTexts[std::size_t(index)]; }
     QFrame* page(int p) const { return m_pages[std::size_t(p)]; }
+    FaceButton* pageButton(int p) const { return m_pageButtons[std::size_t(p)]; }
 
     static QString windowCaption();
     // The button-face colour the page selectors take when not chosen.
@@ -83,21 +85,21 @@ private:
     std::array<QFrame*, 4> m_pages {};
     QFrame* m_picture1 = nullptr;
     QPushButton* m_command3 = nullptr;
-    std::array<QPushButton*, 4> m_pageButtons {};
+    std::array<FaceButton*, 4> m_pageButtons {};
     QCheckBox* m_enterCheck = nullptr;
     QPushButton* m_command2 = nullptr;
-    QPushButton* m_openButton = nullptr; // SaveCmd(3)
-    QPushButton* m_closeButton = nullptr; // SaveCmd(2)
+    FaceButton* m_openButton = nullptr; // SaveCmd(3)
+    FaceButton* m_closeButton = nullptr; // SaveCmd(2)
     QPushButton* m_command1 = nullptr;
     QComboBox* m_baudCombo = nullptr;
-    QPushButton* m_saveIniCmd = nullptr;
-    QPushButton* m_callIniCmd = nullptr;
+    FaceButton* m_saveIniCmd = nullptr;
+    FaceButton* m_callIniCmd = nullptr;
     QLineEdit* m_keyName = nullptr;
     QComboBox* m_keyCombo = nullptr;
     QComboBox* m_portCombo = nullptr;
     StatusCircle* m_shape1 = nullptr;
     QLabel* m_connectLab = nullptr;
-    std::array<QPushButton*, 192> m_keyButtons {};
+    std::array<FaceButton*, 192> m_keyButtons {};
     std::array<QLineEdit*, 192> m_keyTexts {};
     QPointer<DebugForm> m_debugForm;
 };

@@ -3,6 +3,9 @@
 #include "TextBuffer.h"
 
 #include <QContextMenuEvent>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
+#include <qdrawutil.h>
 #include <QIcon>
 #include <QMenu>
 #include <QPainter>
@@ -59,6 +62,36 @@ void ReceiveDisplay::contextMenuEvent(QContextMenuEvent* event)
     show->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     connect(show, &QAction::triggered, this, &ReceiveDisplay::showLogRequested);
     menu.exec(event->globalPos());
+}
+
+FaceButton::FaceButton(const QString& text, QWidget* parent)
+    : QPushButton(text, parent)
+{
+}
+
+void FaceButton::setFace(const QColor& color)
+{
+    QPalette p = palette();
+    p.setColor(QPalette::Button, color);
+    setPalette(p);
+}
+
+void FaceButton::paintEvent(QPaintEvent*)
+{
+    QStylePainter painter(this);
+    const bool sunken = isDown() || isChecked();
+    const QBrush fill(face());
+    qDrawWinButton(&painter, rect(), palette(), sunken, &fill);
+    const int shift = sunken ? 1 : 0;
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
+    painter.drawText(rect().translated(shift, shift), Qt::AlignCenter | Qt::TextShowMnemonic, text());
+    if (hasFocus()) {
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.rect = rect().adjusted(4, 4, -4, -4);
+        option.backgroundColor = face();
+        painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
+    }
 }
 
 StatusCircle::StatusCircle(QWidget* parent)

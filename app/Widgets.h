@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPushButton>
 #include <QWidget>
 
 namespace comkeys {
@@ -25,6 +26,19 @@ protected:
 
 private:
     const TextBuffer& m_text;
+};
+
+// A graphical push button: a flat face in its own background colour (the palette's Button
+// colour) inside a three-dimensional edge, rather than the style's shaded face.
+class FaceButton : public QPushButton {
+    Q_OBJECT
+public:
+    explicit FaceButton(const QString& text, QWidget* parent = nullptr);
+    QColor face() const { return palette().color(QPalette::Button); }
+    void setFace(const QColor& color);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // The status indicator: an opaque filled circle with an outline in the default colour.

@@ -19,7 +19,7 @@ public:
     };
 
     std::deque<MessageAnswer> answers; // for Yes/No questions; an empty script answers No
-    std::deque<std::optional<QString>> files; // for file dialogs; an empty script cancels
+    std::deque<QString> files; // for file dialogs; a null entry or an empty script cancels
     QList<Message> messages;
     QList<FileDialogSettings> dialogs;
 
@@ -44,8 +44,11 @@ public:
         if (files.empty()) {
             return std::nullopt;
         }
-        std::optional<QString> f = files.front();
+        const QString f = files.front();
         files.pop_front();
+        if (f.isNull()) {
+            return std::nullopt;
+        }
         return f;
     }
 

@@ -1,0 +1,433 @@
+#include "DeviceSimulator.h"
+#include "KeyGrid.h"
+#include "PrivateDesign.h"
+#include "ScriptedDialogs.h"
+#include "Startup.h"
+#include "Widgets.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QStyleFactory>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace comkeys;
+using comkeys::test::ScriptedDialogs;
+
+namespace {
+const QString Outside; // a control placed directly on the main window
+
+QString buildFolder() { return QStringLiteral(COMKEYS_RENDER_DIR); }
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        installFontSubstitutions();
+        QDir().mkpath(buildFolder());
+    }
+
+    void init()
+    {
+        m_dir.reset(new QTemporaryDir);
+        QDir(m_dir->path()).mkdir(QStringLiteral("Modules"));
+        QDir(m_dir->path()).mkdir(QStringLiteral("Ports"));
+        m_dialogs.reset(new ScriptedDialogs);
+        m_window.reset(new PrivateDesign(*m_dialogs, m_dir->path()));
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        m_sim.reset();
+    }
+
+    // Start-up.
+
+    void commandLineNoticeComesFirst()
+    {
+        ScriptedDialogs dialogs;
+        QLockFile lock(m_dir->filePath(QStringLiteral("a.lock")));
+        QVERIFY(runStartup({ QStringLiteral("one"), QStringLiteral("two") }, dialogs, lock));
+        QCOMPARE(dialogs.texts(), QStringList { QStringLiteral("one two") });
+        QCOMPARE(dialogs.messages[0].title, QStringLiteral("ComKeys"));
+        QCOMPARE(dialogs.messages[0].icon, MessageIcon::None);
+
+        ScriptedDialogs quiet;
+        QLockFile other(m_dir->filePath(QStringLiteral("b.lock")));
+        QVERIFY(runStartup({}, quiet, other));
+        QVERIFY(quiet.messages.isEmpty());
+    }
+
+    void secondInstanceStopsAfterItsMessage()
+    {
+        const QString path = m_dir->filePath(QStringLiteral("c.lock"));
+        QLockFile first(path);
+        QVERIFY(first.tryLock(0));
+        ScriptedDialogs dialogs;
+        QLockFile second(path);
+        QVERIFY(!runStartup({ QStringLiteral("arg") }, dialogs, second));
+        QCOMPARE(dialogs.texts(), (QStringList { QStringLiteral("arg"),
+                                                 QStringLiteral("我已经运行了哦，在[开始]右边的任务栏找找看吧！") }));
+        QCOMPARE(dialogs.messages[1].title, QStringLiteral("ComKeys"));
+        QCOMPARE(dialogs.messages[1].icon, MessageIcon::Information);
+        QVERIFY(first.isLocked());
+    }
+
+    void lockOfAKilledInstanceDoesNotBlock()
+    {
+        const QString path = m_dir->filePath(QStringLiteral("d.lock"));
+        const pid_t child = ::fork();
+        if (child == 0) {
+            QLockFile lock(path);
+            lock.tryLock(0);
+            ::raise(SIGKILL);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        QVERIFY(QFileInfo::exists(path));
+        ScriptedDialogs dialogs;
+        QLockFile lock(path);
+        QVERIFY(runStartup({}, dialogs, lock));
+        QVERIFY(dialogs.messages.isEmpty());
+    }
+
+    // Layout.
+
+    void controls_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("container");
+        QTest::addColumn<QRect>("twips");
+        QTest::addColumn<QString>("text");
+
+        auto row = [](const char* name, const QString& container, QRect r, const QString& text) {
+            QTest::newRow(name) << QString::fromUtf8(name) << container << r << text;
+        };
+        const QString bar = QStringLiteral("Picture1");
+        row("Command4", Outside, QRect(15000, 120, 1935, 555), QStringLiteral("清除调试打印信息"));
+        row("Text1", Outside, QRect(14880, 960, 5055, 8775), QString());
+        row("Picture2_3", Outside, QRect(15000, 960, 14775, 8775), QString());
+        row("Picture2_2", Outside, QRect(15000, 960, 14775, 8775), QString());
+        row("Picture2_1", Outside, QRect(15000, 960, 14775, 8775), QString());
+        row("Picture2_0", Outside, QRect(0, 960, 14775, 8775), QString());
+        row("Picture1", Outside, QRect(0, 0, 14775, 855), QString());
+        row("Command3", bar, QRect(5880, 480, 2055, 315), QStringLiteral("清除调试打印信息"));
+        row("RS232_Control_3", bar, QRect(1680, 360, 1695, 375), QStringLiteral("第四页控制命令"));
+        row("RS232_Control_2", bar, QRect(0, 360, 1695, 375), QStringLiteral("第三页控制命令"));
+        row("RS232_Control_1", bar, QRect(1680, 0, 1695, 375), QStringLiteral("第二页控制命令"));
+        row("Enter_Check", bar, QRect(3600, 480, 2295, 315), QStringLiteral("所有发送加回车符 <CR>"));
+        row("Command2", bar, QRect(9240, 0, 975, 375), QStringLiteral("清屏"));
+        row("SaveCmd_3", bar, QRect(13320, 0, 1335, 375), QStringLiteral("打开串口"));
+        row("SaveCmd_2", bar, QRect(13320, 360, 1335, 375), QStringLiteral("关闭串口"));
+        row("Command1", bar, QRect(8160, 0, 855, 375), QStringLiteral("重命名"));
+        row("Buad_Combo", bar, QRect(12000, 360, 1215, 330), QStringLiteral("9600"));
+        row("SaveIniCmd", bar, QRect(10440, 0, 1335, 375), QStringLiteral("配置另存为"));
+        row("CallIniCmd", bar, QRect(10440, 360, 1335, 375), QStringLiteral("调入配置"));
+        row("Key_Name", bar, QRect(4920, 0, 3015, 375), QStringLiteral("请出入新的键名"));
+        row("Key_Combo", bar, QRect(3600, 0, 1215, 330), QStringLiteral("Key1"));
+        row("UART_Com_Combo", bar, QRect(12000, 0, 1215, 330), QStringLiteral("COM1"));
+        row("RS232_Control_0", bar, QRect(0, 0, 1695, 375), QStringLiteral("第一页控制命令"));
+        row("Shape1", bar, QRect(8520, 480, 255, 255), QString());
+        row("ConnectLab", bar, QRect(9120, 480, 1260, 210), QStringLiteral("串口没有打开"));
+        row("RS232_Cmd_0", QStringLiteral("Picture2_0"), QRect(0, 0, 2295, 495), QStringLiteral("Key1"));
+        row("RS232_Text_0", QStringLiteral("Picture2_0"), QRect(2400, 0, 2415, 495), QString());
+        row("RS232_Cmd_47", QStringLiteral("Picture2_0"), QRect(9840, 8160, 2295, 495), QStringLiteral("Key48"));
+        row("RS232_Text_47", QStringLiteral("Picture2_0"), QRect(12240, 8160, 2415, 495), QString());
+        row("RS232_Cmd_95", QStringLiteral("Picture2_1"), QRect(0, 0, 2295, 495), QStringLiteral("Key96"));
+        row("RS232_Cmd_48", QStringLiteral("Picture2_1"), QRect(9840, 8160, 2295, 495), QStringLiteral("Key49"));
+        row("RS232_Text_144", QStringLiteral("Picture2_3"), QRect(12240, 8160, 2415, 495), QString());
+    }
+
+    void controls()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, container);
+        QFETCH(QRect, twips);
+        QFETCH(QString, text);
+        auto* w = m_window->findChild<QWidget*>(name);
+        QVERIFY2(w, qPrintable(name));
+        QCOMPARE(w->parentWidget()->objectName(), container.isEmpty() ? QStringLiteral("PrivateDesign") : container);
+        const int inset = container.isEmpty() ? 0 : 2; // inside the panel's sunken border
+        QCOMPARE(w->geometry(), twipsRect(twips.x(), twips.y(), twips.width(), twips.height()).translated(inset, inset));
+        QString shown;
+        if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+            shown = b->text();
+        } else if (auto* l = qobject_cast<QLabel*>(w)) {
+            shown = l->text();
+        } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
+            shown = e->text();
+        } else if (auto* c = qobject_cast<QComboBox*>(w)) {
+            shown = c->currentText();
+        } else if (auto* r = qobject_cast<ReceiveDisplay*>(w)) {
+            shown = r->text();
+        }
+        QCOMPARE(shown, text);
+        QCOMPARE(w->isVisibleTo(m_window.get()), name != QStringLiteral("Command3"));
+    }
+
+    void windowAndColours()
+    {
+        QCOMPARE(m_window->size(), QSize(1325, 652));
+        QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("ComKeys - RS-232 控制命令调试器 V02"));
+        QVERIFY(!(m_window->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(!(m_window->windowFlags() & Qt::WindowMinimizeButtonHint));
+
+        auto* text1 = m_window->findChild<ReceiveDisplay*>(QStringLiteral("Text1"));
+        QCOMPARE(text1->palette().color(QPalette::Base), QColor(0, 0, 0));
+        QCOMPARE(text1->palette().color(QPalette::Text), QColor(192, 255, 192));
+        // Text1 runs 60 twips past the client area's right edge.
+        QCOMPARE(text1->geometry().right() + 1 - m_window->width(), 4);
+        for (int p = 0; p < 4; ++p) {
+            QCOMPARE(m_window->page(p)->palette().color(QPalette::Window), QColor(128, 128, 255));
+            QCOMPARE(m_window->pageButton(p)->face(), p == 0 ? QColor(255, 0, 0) : PrivateDesign::buttonFace());
+            QCOMPARE(m_window->pageButton(p)->font().family(), QStringLiteral("宋体"));
+            QCOMPARE(m_window->pageButton(p)->font().pointSizeF(), 9.75);
+        }
+        for (const char* name : { "SaveCmd_3", "SaveCmd_2", "SaveIniCmd", "CallIniCmd" }) {
+            QCOMPARE(m_window->findChild<FaceButton*>(QString::fromLatin1(name))->face(), QColor(255, 128, 128));
+        }
+        for (int i = 0; i < KeyCount; ++i) {
+            QCOMPARE(m_window->keyButton(i)->face(), QColor(255, 192, 192));
+            QCOMPARE(m_window->keyText(i)->font().family(), QStringLiteral("MS Sans Serif"));
+        }
+        auto* shape = m_window->findChild<StatusCircle*>(QStringLiteral("Shape1"));
+        QCOMPARE(shape->fillColor(), QColor(255, 0, 0));
+        auto* lab = m_window->findChild<QLabel*>(QStringLiteral("ConnectLab"));
+        QCOMPARE(lab->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        QCOMPARE(m_window->findChild<QComboBox*>(QStringLiteral("Buad_Combo"))->font().pointSizeF(), 10.5);
+        QVERIFY(!m_window->findChild<QCheckBox*>(QStringLiteral("Enter_Check"))->isChecked());
+        QVERIFY(!m_window->findChild<QWidget*>(QStringLiteral("SaveCmd_0")));
+        QVERIFY(!m_window->findChild<QWidget*>(QStringLiteral("SaveCmd_1")));
+    }
+
+    void stackingOrder()
+    {
+        auto names = [](const QWidget* parent) {
+            QStringList list;
+            for (QObject* o : parent->children()) {
+                if (o->isWidgetType() && !o->objectName().isEmpty() && !o->objectName().startsWith(u'q')) {
+                    list.prepend(o->objectName()); // children() runs back to front
+                }
+            }
+            return list;
+        };
+        QCOMPARE(names(m_window.get()),
+                 (QStringList { "Command4", "Text1", "Picture2_3", "Picture2_2", "Picture2_1", "Picture2_0", "Picture1" }));
+        QCOMPARE(names(m_window->findChild<QWidget*>(QStringLiteral("Picture1"))),
+                 (QStringList { "Command3", "RS232_Control_3", "RS232_Control_2", "RS232_Control_1", "Enter_Check",
+                                "Command2", "SaveCmd_3", "SaveCmd_2", "Command1", "Buad_Combo", "SaveIniCmd",
+                                "CallIniCmd", "Key_Name", "Key_Combo", "UART_Com_Combo", "RS232_Control_0", "Shape1",
+                                "ConnectLab" }));
+    }
+
+    void keyboardOrder()
+    {
+        QStringList expected { "RS232_Control_0", "UART_Com_Combo" };
+        for (int column = 0; column < 3; ++column) {
+            for (int row = 0; row < 16; ++row) {
+                expected << QStringLiteral("RS232_Cmd_%1").arg(keyIndexAt(0, column, row));
+            }
+            for (int row = 0; row < 16; ++row) {
+                expected << QStringLiteral("RS232_Text_%1").arg(keyIndexAt(0, column, row));
+            }
+        }
+        expected << "Key_Combo" << "Key_Name" << "CallIniCmd" << "SaveIniCmd" << "Buad_Combo" << "Command1"
+                 << "SaveCmd_2" << "SaveCmd_3" << "Command2" << "Enter_Check" << "RS232_Control_1"
+                 << "RS232_Control_2" << "RS232_Control_3";
+        for (int p = 1; p < 4; ++p) {
+            for (int run = 0; run < 3; ++run) {
+                const int first = 48 * p + 16 * run;
+                for (int i = first; i < first + 16; ++i) {
+                    expected << QStringLiteral("RS232_Text_%1").arg(i);
+                }
+                for (int i = first; i < first + 16; ++i) {
+                    expected << QStringLiteral("RS232_Cmd_%1").arg(i);
+                }
+            }
+        }
+        expected << "Command3" << "Text1" << "Command4";
+
+        QStringList chain;
+        QWidget* start = m_window->findChild<QWidget*>(QStringLiteral("RS232_Control_0"));
+        QWidget* w = start;
+        do {
+            if (expected.contains(w->objectName()) && !chain.contains(w->objectName())) {
+                chain << w->objectName();
+            }
+            w = w->nextInFocusChain();
+        } while (w != start);
+        QCOMPARE(chain, expected);
+    }
+
+    void listsAfterCreation()
+    {
+        auto* keys = m_window->findChild<QComboBox*>(QStringLiteral("Key_Combo"));
+        auto* rates = m_window->findChild<QComboBox*>(QStringLiteral("Buad_Combo"));
+        auto* ports = m_window->findChild<QComboBox*>(QStringLiteral("UART_Com_Combo"));
+        QCOMPARE(keys->count(), 192);
+        for (int i = 0; i < 192; ++i) {
+            QCOMPARE(keys->itemText(i), QStringLiteral("Key%1").arg(i + 1));
+            QCOMPARE(m_window->keyButton(i)->text(), QStringLiteral("Key%1").arg(i + 1));
+        }
+        QStringList rateItems;
+        for (int i = 0; i < rates->count(); ++i) {
+            rateItems << rates->itemText(i);
+        }
+        QCOMPARE(rateItems, (QStringList { "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200" }));
+        QCOMPARE(m_window->state().Baud_List, rateItems);
+        QVERIFY(ports->count() >= 15);
+        for (int k = 0; k < 15; ++k) {
+            QCOMPARE(ports->itemText(k), QStringLiteral("COM%1").arg(k + 1));
+        }
+        for (int k = 15; k < ports->count(); ++k) {
+            QVERIFY(ports->itemText(k).startsWith(u'/'));
+        }
+        for (QComboBox* box : { keys, rates, ports }) {
+            QCOMPARE(box->currentIndex(), -1);
+        }
+        QCOMPARE(int(m_window->state().Key_Select), 0);
+        QVERIFY(!m_window->debugForm());
+    }
+
+    // Using the window.
+
+    void pagesSwitchAndKeepTheirColours()
+    {
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QTest::mouseClick(m_window->pageButton(3), Qt::LeftButton);
+        QCOMPARE(m_window->page(3)->x(), 0);
+        for (int p = 0; p < 3; ++p) {
+            QCOMPARE(m_window->page(p)->x(), toPixels(14875));
+            QCOMPARE(m_window->pageButton(p)->face(), PrivateDesign::buttonFace());
+            QCOMPARE(m_window->page(p)->y(), toPixels(960));
+        }
+        QCOMPARE(m_window->pageButton(3)->face(), QColor(255, 0, 0));
+        // Page 3 is now the one at the left; page 0 lies behind the receive display.
+        QVERIFY(m_window->keyButton(144)->isVisible());
+        QCOMPARE(m_window->childAt(toPixels(100), toPixels(1100)), m_window->keyButton(144 + 47));
+        QCOMPARE(m_window->childAt(toPixels(15500), toPixels(1100))->objectName(), QStringLiteral("Text1"));
+    }
+
+    void renameAndFocusWriteTheWorkingCopy()
+    {
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        const QString working = m_dir->filePath(QStringLiteral("Modules/Temp.ini"));
+        auto* keys = m_window->findChild<QComboBox*>(QStringLiteral("Key_Combo"));
+        Q_EMIT keys->activated(4);
+        auto* name = m_window->findChild<QLineEdit*>(QStringLiteral("Key_Name"));
+        name->setText(QStringLiteral("Reset"));
+        QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("Command1")), Qt::LeftButton);
+        QCOMPARE(m_window->keyButton(4)->text(), QStringLiteral("Reset"));
+        QCOMPARE(keys->itemText(4), QStringLiteral("Key5"));
+
+        QFile::remove(working);
+        QTest::mouseClick(m_window->keyText(0), Qt::LeftButton);
+        QTest::keyClicks(m_window->keyText(0), QStringLiteral("\"AT\""));
+        QVERIFY(QFileInfo::exists(working)); // written on the way in, before the typing
+        QTest::mouseClick(m_window->keyText(1), Qt::LeftButton);
+        QFile f(working);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray stored = f.readAll();
+        QVERIFY(stored.contains("key5=Reset\r\n"));
+        QVERIFY(stored.contains("Send1=\"AT\"\r\n"));
+
+        QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("Command2")), Qt::LeftButton);
+        QCOMPARE(m_window->keyButton(4)->text(), QStringLiteral("Key5"));
+        QCOMPARE(m_window->keyText(0)->text(), QString());
+    }
+
+    void logWindowAppearsOnlyWhenAsked()
+    {
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        m_window->link().clearLog(); // the hidden clear button's action
+        QVERIFY(m_window->debugForm());
+        QVERIFY(!m_window->debugForm()->isVisible());
+        QTest::keyClick(m_window.get(), Qt::Key_L, Qt::ControlModifier);
+        DebugForm* form = m_window->debugForm();
+        QVERIFY(form->isVisible());
+        QCOMPARE(form->windowTitle(), QStringLiteral("调试信息打印窗口"));
+        QCOMPARE(form->size(), QSize(572, 395));
+        QCOMPARE(form->text1()->geometry(), QRect(0, 0, 569, 393));
+        QCOMPARE(form->text1()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+
+        QPointer<DebugForm> alive(form);
+        m_window->close();
+        QVERIFY(alive.isNull());
+        QVERIFY(m_dialogs->messages.isEmpty());
+    }
+
+    void sendAndReceiveThroughTheSimulator()
+    {
+        m_sim.reset(new DeviceSimulator);
+        QVERIFY(m_sim->start());
+        QVERIFY(QFile::link(m_sim->devicePath(), m_dir->filePath(QStringLiteral("Ports/COM1"))));
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+
+        QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("SaveCmd_3")), Qt::LeftButton);
+        auto* lab = m_window->findChild<QLabel*>(QStringLiteral("ConnectLab"));
+        QCOMPARE(lab->text(), QStringLiteral("串口已经打开"));
+        QCOMPARE(lab->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+        QCOMPARE(m_window->findChild<StatusCircle*>(QStringLiteral("Shape1"))->fillColor(), QColor(0, 255, 0));
+
+        m_window->keyText(0)->setText(QStringLiteral("\"AT\""));
+        m_window->findChild<QCheckBox*>(QStringLiteral("Enter_Check"))->setChecked(true);
+        QTest::mouseClick(m_window->keyButton(0), Qt::LeftButton);
+        auto* text1 = m_window->findChild<ReceiveDisplay*>(QStringLiteral("Text1"));
+        QTRY_COMPARE(text1->text(), QStringLiteral("OK"));
+        QCOMPARE(m_sim->received(), QByteArray("AT\r"));
+        QCOMPARE(m_window->link().logText().text(),
+                 QStringLiteral("AT     <CR>\r\n<CR>           *****************接收数据\r\n"));
+        QVERIFY(m_window->debugForm());
+        m_window->showLog();
+        QTRY_VERIFY(m_window->debugForm()->text1()->toPlainText().contains(QStringLiteral("接收数据")));
+        m_window->grab().save(buildFolder() + QStringLiteral("/main-window-after-AT.png"));
+        m_window->debugForm()->grab().save(buildFolder() + QStringLiteral("/log-window-after-AT.png"));
+
+        QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("Command4")), Qt::LeftButton);
+        QCOMPARE(text1->text(), QString());
+    }
+
+    void renderForReview()
+    {
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        for (int p = 0; p < 4; ++p) {
+            m_window->editor().selectPage(p);
+            const QImage image = m_window->grab().toImage();
+            QVERIFY(image.save(buildFolder() + QStringLiteral("/main-window-page%1.png").arg(p)));
+            // The page shown is the one painted at the window's left: its first cell is a key face.
+            QCOMPARE(image.pixelColor(8, 72), QColor(255, 192, 192));
+            QCOMPARE(m_window->childAt(8, 72), m_window->keyButton(keyIndexAt(p, 0, 0)));
+        }
+        m_window->showLog();
+        QVERIFY(m_window->debugForm()->grab().save(buildFolder() + QStringLiteral("/log-window.png")));
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<ScriptedDialogs> m_dialogs;
+    std::unique_ptr<PrivateDesign> m_window;
+    std::unique_ptr<DeviceSimulator> m_sim;
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -197,6 +197,28 @@ void DeviceSimulator::fillFlood()
     send(chunk);
 }
 
+QString DeviceSimulator::lineSettings() const
+{
+    termios tio {};
+    if (m_slave < 0 || ::tcgetattr(m_slave, &tio) != 0) {
+        return {};
+    }
+    static const std::pair<speed_t, int> speeds[] = { { B1200, 1200 }, { B2400, 2400 }, { B4800, 4800 },
+                                                      { B9600, 9600 }, { B19200, 19200 }, { B38400, 38400 },
+                                                      { B57600, 57600 }, { B115200, 115200 }, { B230400, 230400 } };
+    const speed_t speed = ::cfgetospeed(&tio);
+    QString rate = QStringLiteral("other");
+    for (const auto& [code, value] : speeds) {
+        if (code == speed) {
+            rate = QString::number(value);
+        }
+    }
+    const QChar parity = (tio.c_cflag & PARENB) ? ((tio.c_cflag & PARODD) ? u'o' : u'e') : u'n';
+    const int bits = (tio.c_cflag & CSIZE) == CS8 ? 8 : (tio.c_cflag & CSIZE) == CS7 ? 7 : (tio.c_cflag & CSIZE) == CS6 ? 6 : 5;
+    const int stops = (tio.c_cflag & CSTOPB) ? 2 : 1;
+    return QStringLiteral("%1,%2,%3,%4").arg(rate).arg(parity).arg(bits).arg(stops);
+}
+
 void DeviceSimulator::vanish()
 {
     stopFlood();

@@ -42,6 +42,9 @@ public:
     bool send(const QByteArray& bytes);
     // Every byte received from the tool so far.
     const QByteArray& received() const { return m_received; }
+    // The line settings the tool left on the pseudo-terminal, as "rate,parity,databits,stopbits"
+    // (for instance "9600,n,8,1"); empty when they cannot be read.
+    QString lineSettings() const;
     // Closes the pseudo-terminal, as when a device is unplugged.
     void vanish();
 

@@ -141,10 +141,13 @@ void UartCom::onReadyRead()
 
 void UartCom::onError(QSerialPort::SerialPortError error)
 {
-    if (error != QSerialPort::ResourceError || !m_port.isOpen()) {
+    // A pulled adapter reports a resource error; a line whose other end has gone (a closed
+    // pseudo-terminal) keeps reporting read errors. Either way the port is useless, and leaving
+    // it open would spin on the error for ever.
+    if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || !m_port.isOpen()) {
         return;
     }
-    const QString reason = m_port.errorString();
+    const QString reason = tr("the device went away (%1)").arg(m_port.errorString());
     m_port.close();
     Q_EMIT deviceLost(reason);
 }

@@ -1,0 +1,419 @@
+#include "DeviceSimulator.h"
+#include "ScriptedDialogs.h"
+#include "SerialLink.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace comkeys;
+using comkeys::test::ScriptedDialogs;
+
+namespace {
+const QString NotOpen = QStringLiteral("串口没有打开！");
+const QString Header = QStringLiteral("           *****************接收数据\r\n");
+} // namespace
+
+class TestSerialLink : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        m_dir.reset(new QTemporaryDir);
+        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("Ports")));
+        m_sim.reset(new DeviceSimulator);
+        QVERIFY2(m_sim->start(), qPrintable(m_sim->errorString()));
+        linkPort(1, m_sim->devicePath());
+        m_state = {};
+        m_dialogs.reset(new ScriptedDialogs);
+        m_uart.reset(new UartCom(m_dir->path()));
+        m_link.reset(new SerialLink(m_state, *m_uart, *m_dialogs));
+    }
+
+    void cleanup()
+    {
+        m_link.reset();
+        m_uart.reset();
+        m_sim.reset();
+    }
+
+    // Port settings and connection.
+
+    void defaultsBeforeTheFirstOpen()
+    {
+        QCOMPARE(m_uart->CommPort(), 1);
+        QCOMPARE(m_uart->Settings(), QStringLiteral("9600,n,8,1"));
+        QCOMPARE(m_uart->RThreshold(), 0);
+        QCOMPARE(m_uart->InputLen(), 0);
+        QVERIFY(!m_uart->PortOpen());
+        QCOMPARE(m_link->statusText(), QStringLiteral("串口没有打开"));
+        QCOMPARE(m_link->statusColor(), QColor(255, 0, 0));
+        QCOMPARE(m_link->indicatorColor(), QColor(255, 0, 0));
+    }
+
+    void openTwiceThenCloseTwice()
+    {
+        QSignalSpy status(m_link.get(), &SerialLink::statusChanged);
+        QVERIFY(status.isValid());
+        m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("9600"));
+        QVERIFY(m_uart->PortOpen());
+        QCOMPARE(m_link->statusText(), QStringLiteral("串口已经打开"));
+        QCOMPARE(m_link->statusColor(), QColor(0, 128, 0));
+        QCOMPARE(m_link->indicatorColor(), QColor(0, 255, 0));
+        QCOMPARE(m_uart->RThreshold(), 1);
+        QCOMPARE(m_uart->InputMode(), 1);
+        QCOMPARE(m_sim->lineSettings(), QStringLiteral("9600,n,8,1"));
+        QVERIFY(m_dialogs->messages.isEmpty());
+
+        m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("9600"));
+        QCOMPARE(m_dialogs->texts(), QStringList { QStringLiteral("串口已经打开！") });
+        QCOMPARE(m_dialogs->messages[0].title, QStringLiteral("提示"));
+        QVERIFY(m_uart->PortOpen());
+        QCOMPARE(m_link->statusText(), QStringLiteral("串口已经打开"));
+
+        m_link->closePressed();
+        QVERIFY(!m_uart->PortOpen());
+        QCOMPARE(m_link->statusText(), QStringLiteral("串口已经关闭"));
+        QCOMPARE(m_link->statusColor(), QColor(255, 0, 0));
+        QCOMPARE(m_link->indicatorColor(), QColor(255, 0, 0));
+        const int changes = status.count();
+        m_link->closePressed();
+        QCOMPARE(status.count(), changes);
+        QCOMPARE(m_uart->RThreshold(), 1); // stays after a close
+        QCOMPARE(m_dialogs->messages.size(), 1);
+    }
+
+    void closeWhenNeverOpenedDoesNothing()
+    {
+        m_link->closePressed();
+        QCOMPARE(m_link->status(), SerialLink::Status::NeverOpened);
+        QVERIFY(m_dialogs->messages.isEmpty());
+    }
+
+    void portTextsAndRates_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<int>("linked"); // the Ports/COMn link that leads to the simulator
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("COM3 at 115200") << "COM3" << 3 << "115200" << "115200,n,8,1";
+        QTest::newRow("COM20 opens port 15") << "COM20" << 15 << "9600" << "9600,n,8,1";
+        QTest::newRow("COM255 opens port 15") << "COM255" << 15 << "1200" << "1200,n,8,1";
+        QTest::newRow("any three characters and 7") << "ab#7" << 7 << "38400" << "38400,n,8,1";
+        QTest::newRow("lower case and leading zero") << "com07" << 7 << "57600" << "57600,n,8,1";
+    }
+
+    void portTextsAndRates()
+    {
+        QFETCH(QString, port);
+        QFETCH(int, linked);
+        QFETCH(QString, rate);
+        QFETCH(QString, line);
+        QFile::remove(m_dir->filePath(QStringLiteral("Ports/COM1")));
+        linkPort(linked, m_sim->devicePath());
+        m_link->openPressed(port, rate);
+        QVERIFY2(m_uart->PortOpen(), qPrintable(m_link->statusDetail()));
+        QCOMPARE(m_uart->CommPort(), linked);
+        QCOMPARE(m_uart->Settings(), rate + QStringLiteral(",n,8,1"));
+        QCOMPARE(m_sim->lineSettings(), line);
+    }
+
+    void devicePathOpensAsTyped()
+    {
+        m_link->openPressed(m_sim->devicePath(), QStringLiteral("19200"));
+        QVERIFY2(m_uart->PortOpen(), qPrintable(m_link->statusDetail()));
+        QCOMPARE(m_sim->lineSettings(), QStringLiteral("19200,n,8,1"));
+    }
+
+    void failedOpens_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("rate");
+        QTest::newRow("absent device") << "COM5" << "9600";
+        QTest::newRow("no number") << "COM" << "9600";
+        QTest::newRow("letters") << "COMx1" << "9600";
+        QTest::newRow("port 0") << "COM0" << "9600";
+        QTest::newRow("port 256") << "COM256" << "9600";
+        QTest::newRow("negative") << "COM-1" << "9600";
+        QTest::newRow("empty port") << "" << "9600";
+        QTest::newRow("rate not a number") << "COM1" << "fast";
+        QTest::newRow("rate zero") << "COM1" << "0";
+        QTest::newRow("negative rate") << "COM1" << "-9600";
+        QTest::newRow("empty rate") << "COM1" << "";
+        QTest::newRow("rate with settings") << "COM1" << "9600,e,7,2";
+        QTest::newRow("absent device path") << "/dev/comkeys-none" << "9600";
+    }
+
+    void failedOpens()
+    {
+        QFETCH(QString, port);
+        QFETCH(QString, rate);
+        linkPort(5, m_dir->filePath(QStringLiteral("nothing-here")));
+        m_link->openPressed(port, rate);
+        QVERIFY(!m_uart->PortOpen());
+        QCOMPARE(m_dialogs->texts(), QStringList { NotOpen });
+        QCOMPARE(m_dialogs->messages[0].title, QStringLiteral("提示"));
+        QCOMPARE(m_link->statusText(), QStringLiteral("串口没有打开成功"));
+        QCOMPARE(m_link->statusColor(), QColor(255, 0, 0));
+        QCOMPARE(m_link->indicatorColor(), QColor(255, 0, 0));
+        QVERIFY(!m_link->statusDetail().isEmpty());
+    }
+
+    void listChoiceClosesAndSaysSo()
+    {
+        m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("9600"));
+        QVERIFY(m_uart->PortOpen());
+        QElapsedTimer timer;
+        timer.start();
+        m_link->listChosen();
+        QVERIFY(timer.elapsed() >= 100);
+        QVERIFY(!m_uart->PortOpen());
+        QCOMPARE(m_link->statusText(), QStringLiteral("串口已经关闭"));
+        QCOMPARE(m_link->indicatorColor(), QColor(255, 0, 0));
+
+        timer.restart();
+        m_link->listChosen(); // closed already: nothing, no wait
+        QVERIFY(timer.elapsed() < 100);
+
+        m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("38400"));
+        QCOMPARE(m_sim->lineSettings(), QStringLiteral("38400,n,8,1"));
+    }
+
+    // Sending.
+
+    void sends_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("cr");
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<QString>("log");
+        QTest::newRow("AB") << "\"AB\"" << false << QByteArray("AB") << "AB\r\n";
+        QTest::newRow("AB with CR") << "\"AB\"" << true << QByteArray("AB\r") << "AB     <CR>\r\n";
+        QTest::newRow("CR only") << "\"\"" << true << QByteArray("\r") << "     <CR>\r\n";
+        QTest::newRow("no delimiters") << "ABC" << false << QByteArray("B") << "B\r\n";
+        QTest::newRow("nothing interpreted") << "\"\\x0D^M%1\"" << false << QByteArray("\\x0D^M%1") << "\\x0D^M%1\r\n";
+        QTest::newRow("Latin-1 byte") << QStringLiteral("\"\u00FF\u00E9\"") << false << QByteArray("\xFF\xE9")
+                                      << QStringLiteral("\u00FF\u00E9\r\n");
+        QTest::newRow("255 characters") << (u'"' + QString(253, u'x') + u'"') << false << QByteArray(253, 'x')
+                                        << (QString(253, u'x') + QStringLiteral("\r\n"));
+        QTest::newRow("254 characters with CR") << (u'"' + QString(252, u'y') + u'"') << true
+                                                << (QByteArray(252, 'y') + '\r')
+                                                << (QString(252, u'y') + QStringLiteral("     <CR>\r\n"));
+    }
+
+    void sends()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, cr);
+        QFETCH(QByteArray, wire);
+        QFETCH(QString, log);
+        m_sim->setEcho(true);
+        m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("115200"));
+        QVERIFY(m_uart->PortOpen());
+        QSignalSpy logged(m_link.get(), &SerialLink::logChanged);
+        QVERIFY(logged.isValid());
+        m_link->keyPressed(text, cr);
+        QVERIFY(m_dialogs->messages.isEmpty());
+        QCOMPARE(logged.count(), 1);
+        QTRY_COMPARE(m_sim->received(), wire);
+        QCOMPARE(m_link->logText().text().left(log.size()), log);
+        QCOMPARE(m_state.Send_Buf, wire);
+        QCOMPARE(m_state.Send_Log, log);
+    }
+
+    void refusedSends_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("cr");
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<QString>("message");
+        const QString tooLong = QStringLiteral("命令太长：连同首尾引号最多 255 个字符，勾选加回车符时最多 254 个");
+        QTest::newRow("empty") << "" << false << true << "请输入要发送的命令";
+        QTest::newRow("empty, port closed") << "" << true << false << "请输入要发送的命令";
+        QTest::newRow("port closed") << "\"AT\"" << false << false << NotOpen;
+        QTest::newRow("port closed, CR") << "\"AT\"" << true << false << NotOpen;
+        QTest::newRow("port closed, 254 characters") << QString(254, u'x') << true << false << NotOpen;
+        QTest::newRow("single character") << "\"" << true << true
+                                          << "命令至少要有首尾两个字符（一对引号），这个命令没有可发送的内容";
+        QTest::newRow("empty body without CR") << "\"\"" << false << true
+                                               << "两个引号之间没有命令，不加回车符时没有可发送的字节";
+        QTest::newRow("256 characters") << QString(256, u'x') << false << true << tooLong;
+        QTest::newRow("255 characters with CR") << QString(255, u'x') << true << true << tooLong;
+        QTest::newRow("character above 255") << "\"查询\"" << false << true << "命令中的字符“查”不能按单字节发送，没有发送";
+    }
+
+    void refusedSends()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, cr);
+        QFETCH(bool, open);
+        QFETCH(QString, message);
+        if (open) {
+            m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("9600"));
+            QVERIFY(m_uart->PortOpen());
+        }
+        QSignalSpy logged(m_link.get(), &SerialLink::logChanged);
+        m_link->keyPressed(text, cr);
+        QCOMPARE(m_dialogs->texts(), QStringList { message });
+        QCOMPARE(m_dialogs->messages[0].title, QStringLiteral("提示"));
+        QCOMPARE(logged.count(), 0);
+        QVERIFY(m_link->logText().text().isEmpty());
+        QTest::qWait(20);
+        QCoreApplication::processEvents();
+        QVERIFY(m_sim->received().isEmpty());
+    }
+
+    void twoPressesLogOldestFirst()
+    {
+        m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("9600"));
+        m_link->keyPressed(QStringLiteral("\"ONE\""), false);
+        m_link->keyPressed(QStringLiteral("\"TWO\""), true);
+        QCOMPARE(m_link->logText().text(), QStringLiteral("ONE\r\nTWO     <CR>\r\n"));
+        QTRY_COMPARE(m_sim->received(), QByteArray("ONETWO\r"));
+    }
+
+    // Receiving.
+
+    void workedReceiveExample()
+    {
+        m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("9600"));
+        deliver("OK\r");
+        QCOMPARE(m_link->receiveText().text(), QStringLiteral("OK"));
+        QCOMPARE(m_link->logText().text(), QStringLiteral("<CR>") + Header);
+        deliver("OK\r");
+        QCOMPARE(m_link->receiveText().text(), QStringLiteral("OKOK"));
+        QCOMPARE(m_link->logText().text(), QStringLiteral("<CR>") + Header + QStringLiteral("<CR><CR>") + Header);
+        deliver("#1\r");
+        QCOMPARE(m_link->receiveText().text(), QStringLiteral("OKOK#1"));
+        QVERIFY(m_link->logText().text().endsWith(QStringLiteral("<CR><CR>") + Header + QStringLiteral("<CR>") + Header));
+    }
+
+    void chunkRules()
+    {
+        m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("9600"));
+        QSignalSpy logged(m_link.get(), &SerialLink::logChanged);
+        deliver("plain\nline\x01");
+        QCOMPARE(logged.count(), 0);
+        QCOMPARE(m_link->receiveText().text(), QStringLiteral("plain\nline\x01"));
+
+        deliver("\r");
+        QCOMPARE(m_link->receiveText().text(), QStringLiteral("plain\nline\x01"));
+        QCOMPARE(m_link->logText().text(), QStringLiteral("<CR>") + Header);
+
+        deliver("\r\r");
+        QVERIFY(m_link->logText().text().endsWith(QStringLiteral("<CR><CR>") + Header + QStringLiteral("<CR><CR><CR>") + Header));
+
+        deliver("a#\r"); // a '#' inside the chunk empties nothing
+        QVERIFY(m_link->logText().text().endsWith(QStringLiteral("<CR><CR><CR><CR>") + Header));
+        deliver("#\r\r"); // a chunk starting with '#' empties before its own markers
+        QVERIFY(m_link->logText().text().endsWith(QStringLiteral("<CR>") + Header + QStringLiteral("<CR><CR>") + Header));
+
+        deliver("\xC4\xE3\x80");
+        QVERIFY(m_link->receiveText().text().endsWith(QStringLiteral("a##\u00C4\u00E3\u0080")));
+    }
+
+    void clearingTheDisplayAndTheLog()
+    {
+        m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("9600"));
+        deliver("abc\r");
+        m_link->clearReceive();
+        QCOMPARE(m_link->receiveText().text(), QString());
+        QVERIFY(!m_link->logText().text().isEmpty());
+        deliver("d");
+        QCOMPARE(m_link->receiveText().text(), QStringLiteral("d"));
+        m_link->clearLog();
+        QCOMPARE(m_link->logText().text(), QString());
+        deliver("\r"); // the markers survive a clear
+        QCOMPARE(m_link->logText().text(), QStringLiteral("<CR><CR>") + Header);
+    }
+
+    void markersStopGrowingAtTheLimit()
+    {
+        m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("9600"));
+        deliver(QByteArray(300, '\r'));
+        const QStringList lines = m_link->logText().text().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 300);
+        QCOMPARE(lines[255].count(QStringLiteral("<CR>")), 256);
+        QCOMPARE(lines[299].count(QStringLiteral("<CR>")), 256);
+        QCOMPARE(m_state.Recv_Mark.size(), 1024);
+        deliver("#\r");
+        QCOMPARE(m_state.Recv_Mark, QStringLiteral("<CR>"));
+    }
+
+    void textsKeepTheirNewestPart()
+    {
+        TextBuffer buffer(1000);
+        for (int i = 0; i < 100; ++i) {
+            buffer.append(QString(30, QChar(u'a' + i % 26)));
+        }
+        QVERIFY(buffer.text().size() <= 1000);
+        QVERIFY(buffer.text().size() >= 750);
+        QCOMPARE(buffer.total(), 3000);
+        QVERIFY(buffer.text().endsWith(QString(30, QChar(u'a' + 99 % 26))));
+        buffer.append(QString(5000, u'z'));
+        QCOMPARE(buffer.text(), QString(750, u'z'));
+        buffer.clear();
+        QCOMPARE(buffer.total(), 0);
+        QCOMPARE(buffer.clears(), quint64(1));
+    }
+
+    void receiveAndTransmitInterleave()
+    {
+        m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("9600"));
+        m_link->keyPressed(QStringLiteral("\"AT\""), true);
+        QTRY_COMPARE(m_link->receiveText().text(), QStringLiteral("OK"));
+        m_link->keyPressed(QStringLiteral("\"XY\""), true);
+        QTRY_COMPARE(m_link->receiveText().text(), QStringLiteral("OKERROR"));
+        QCOMPARE(m_link->logText().text(), QStringLiteral("AT     <CR>\r\n<CR>") + Header
+                     + QStringLiteral("XY     <CR>\r\n<CR><CR>") + Header);
+    }
+
+    // The device going away.
+
+    void vanishingDeviceClosesThePort()
+    {
+        m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("9600"));
+        QVERIFY(m_uart->PortOpen());
+        m_sim->vanish();
+        QTRY_VERIFY(!m_uart->PortOpen());
+        QCOMPARE(m_link->statusText(), QStringLiteral("串口已经关闭"));
+        QCOMPARE(m_link->indicatorColor(), QColor(255, 0, 0));
+        QVERIFY(!m_link->statusDetail().isEmpty());
+        m_link->keyPressed(QStringLiteral("\"AT\""), true);
+        QCOMPARE(m_dialogs->texts(), QStringList { NotOpen });
+        QVERIFY(m_link->logText().text().isEmpty());
+    }
+
+private:
+    void linkPort(int n, const QString& target)
+    {
+        const QString link = m_dir->filePath(QStringLiteral("Ports/COM%1").arg(n));
+        QFile::remove(link);
+        QVERIFY(QFile::link(target, link));
+    }
+
+    // Sends one chunk from the device and waits until the link has taken all of it.
+    void deliver(const QByteArray& bytes)
+    {
+        const qsizetype before = m_link->receiveText().total() + m_link->logText().total();
+        QSignalSpy r(m_link.get(), &SerialLink::receiveChanged);
+        QSignalSpy l(m_link.get(), &SerialLink::logChanged);
+        QVERIFY(m_sim->send(bytes));
+        QTRY_VERIFY(r.count() + l.count() > 0);
+        QVERIFY(m_link->receiveText().total() + m_link->logText().total() > before);
+        QCOMPARE(m_uart->port().bytesAvailable(), 0);
+    }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<DeviceSimulator> m_sim;
+    SharedState m_state;
+    std::unique_ptr<ScriptedDialogs> m_dialogs;
+    std::unique_ptr<UartCom> m_uart;
+    std::unique_ptr<SerialLink> m_link;
+};
+
+QTEST_GUILESS_MAIN(TestSerialLink)
+#include "tst_seriallink.moc"

@@ -296,7 +296,7 @@ void PrivateDesign::wire()
     connect(m_callIniCmd, &QPushButton::clicked, this, [this] { m_files.load(); });
 
     connect(&m_link, &SerialLink::statusChanged, this, &PrivateDesign::showStatus);
-    connect(&m_link, &SerialLink::receiveChanged, m_text1, qOverload<>(&QWidget::update));
+    connect(&m_link, &SerialLink::receiveChanged, m_text1, &ReceiveDisplay::textChanged);
     connect(&m_link, &SerialLink::logChanged, this, [this] { ensureDebugForm().scheduleSync(); });
     connect(m_text1, &ReceiveDisplay::showLogRequested, this, &PrivateDesign::showLog);
     auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);

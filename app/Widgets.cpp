@@ -19,6 +19,16 @@ ReceiveDisplay::ReceiveDisplay(const TextBuffer& text, QWidget* parent)
 {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    m_repaint.setSingleShot(true);
+    m_repaint.setInterval(30);
+    connect(&m_repaint, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+}
+
+void ReceiveDisplay::textChanged()
+{
+    if (!m_repaint.isActive()) {
+        m_repaint.start();
+    }
 }
 
 QString ReceiveDisplay::text() const { return m_text.text(); }

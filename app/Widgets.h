@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QPushButton>
+#include <QTimer>
 #include <QWidget>
 
 namespace comkeys {
@@ -15,6 +16,8 @@ class ReceiveDisplay : public QWidget {
 public:
     ReceiveDisplay(const TextBuffer& text, QWidget* parent = nullptr);
     QString text() const;
+    // The text changed: repaint soon, at most about 30 times a second however fast data comes.
+    void textChanged();
 
 Q_SIGNALS:
     // The context menu's entry for bringing the log window on screen was chosen.
@@ -26,6 +29,7 @@ protected:
 
 private:
     const TextBuffer& m_text;
+    QTimer m_repaint;
 };
 
 // A graphical push button: a flat face in its own background colour (the palette's Button

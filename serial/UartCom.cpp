@@ -127,7 +127,9 @@ QByteArray UartCom::Input()
     if (!m_port.isOpen()) {
         return {};
     }
-    return m_inputLen > 0 ? m_port.read(m_inputLen) : m_port.readAll();
+    const QByteArray bytes = m_inputLen > 0 ? m_port.read(m_inputLen) : m_port.readAll();
+    m_bytesReceived += bytes.size();
+    return bytes;
 }
 
 void UartCom::onReadyRead()

@@ -49,6 +49,9 @@ public:
     // Every waiting byte (InputLen 0) or at most InputLen of them, removed from the buffer.
     QByteArray Input();
 
+    // Bytes Input() has returned since the service was created.
+    qint64 bytesReceived() const { return m_bytesReceived; }
+
     QString errorString() const { return m_error; }
     QSerialPort& port() { return m_port; }
 
@@ -71,6 +74,7 @@ private:
     int m_rThreshold = 0;
     int m_inputLen = 0;
     int m_commEvent = 0;
+    qint64 m_bytesReceived = 0;
     QString m_error;
 };
 

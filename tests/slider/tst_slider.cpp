@@ -1,0 +1,606 @@
+#include "PropertyBag.h"
+#include "SliderGeometry.h"
+#include "trkSlider.h"
+
+#include <QMetaClassInfo>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace comkeys;
+using namespace comkeys::slider;
+
+namespace {
+
+// Records the slider's events and notifications in the order they come.
+struct Recorder : QObject {
+    QStringList log;
+    explicit Recorder(trkSlider& s)
+    {
+        connect(&s, &trkSlider::Click, this, [this] { log << QStringLiteral("Click"); });
+        connect(&s, &trkSlider::ArrivedFirst, this, [this] { log << QStringLiteral("ArrivedFirst"); });
+        connect(&s, &trkSlider::ArrivedLast, this, [this] { log << QStringLiteral("ArrivedLast"); });
+        connect(&s, &trkSlider::ValueChanged, this, [this] { log << QStringLiteral("ValueChanged"); });
+        connect(&s, &trkSlider::MouseDown, this, [this](qint16& shift) { log << QStringLiteral("MouseDown %1").arg(shift); });
+        connect(&s, &trkSlider::MouseUp, this, [this](qint16& shift) { log << QStringLiteral("MouseUp %1").arg(shift); });
+        connect(&s, &trkSlider::PropertyChanged, this, [this](const QString& n) { log << u'~' + n; });
+    }
+};
+
+QPixmap solid(int w, int h, QColor c)
+{
+    QPixmap p(w, h);
+    p.fill(c);
+    return p;
+}
+
+int errorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const SliderError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+// A horizontal slider ScaleWidth wide with a 16 x 16 thumb, as in the layout examples.
+std::unique_ptr<trkSlider> horizontal(int scaleWidth)
+{
+    auto s = std::make_unique<trkSlider>();
+    s->setSliderIcon(solid(16, 16, Qt::blue));
+    s->resize(scaleWidth, 30);
+    s->setOrientation(Horizontal);
+    return s;
+}
+
+QString renderDir() { return QStringLiteral(COMKEYS_RENDER_DIR); }
+
+} // namespace
+
+class TestSlider : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { QDir().mkpath(renderDir()); }
+
+    // Defaults and validation.
+
+    void defaults()
+    {
+        trkSlider s;
+        QVERIFY(s.sliderEnabled());
+        QCOMPARE(s.orientation(), 1);
+        QCOMPARE(s.railStyle(), 0);
+        QCOMPARE(s.min(), 0);
+        QCOMPARE(s.max(), 10);
+        QCOMPARE(s.value(), 0);
+        QCOMPARE(s.step(), 1);
+        QCOMPARE(s.hWnd(), 0);
+        QCOMPARE(s.backColor(), QColor(207, 207, 207));
+        QCOMPARE(s.size(), QSize(35, 52));
+        QCOMPARE(s.thumbRect(), QRectF(0, 36, 16, 16)); // bottom: vertical, Min end
+        QCOMPARE(s.property("Value").toInt(), 0);
+        QCOMPARE(s.metaObject()->userProperty().name(), "Value");
+        const QMetaObject* mo = s.metaObject();
+        QCOMPARE(QString::fromUtf8(mo->classInfo(mo->indexOfClassInfo("SliderIcon.Description")).value()),
+                 QStringLiteral("Devuelve o establece el gráfico que se mostrar?en un control."));
+        QCOMPARE(QString::fromUtf8(mo->classInfo(mo->indexOfClassInfo("hWnd.Description")).value()),
+                 QStringLiteral("Returns a handle (from Microsoft Windows) to an object's window."));
+    }
+
+    void rejectedValuesChangeNothing_data()
+    {
+        QTest::addColumn<QString>("property");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("error");
+        QTest::newRow("Max at Min") << "Max" << 1 << 0 << 380;
+        QTest::newRow("Max below Min") << "Max" << 1 << -5 << 380;
+        QTest::newRow("Max beyond 16 bits") << "Max" << 1 << 40000 << 6;
+        QTest::newRow("Min at Max") << "Min" << 1 << 10 << 380;
+        QTest::newRow("Min beyond 16 bits") << "Min" << 1 << -40000 << 6;
+        QTest::newRow("Min times Step beyond 16 bits") << "Min" << 5000 << -9 << 6;
+        QTest::newRow("Value above Max") << "Value" << 1 << 11 << 380;
+        QTest::newRow("Value below Min") << "Value" << 1 << -1 << 380;
+        QTest::newRow("Value times Step beyond 16 bits") << "Value" << 4000 << 9 << 6;
+        QTest::newRow("Step beyond 16 bits") << "Step" << 1 << 32768 << 6;
+    }
+
+    void rejectedValuesChangeNothing()
+    {
+        QFETCH(QString, property);
+        QFETCH(int, step);
+        QFETCH(int, value);
+        QFETCH(int, error);
+        trkSlider s;
+        s.setValue(4);
+        s.setStep(step);
+        Recorder r(s);
+        const QRectF thumb = s.thumbRect();
+        QCOMPARE(errorOf([&] { s.setProperty(property.toLatin1().constData(), value); }), error);
+        QCOMPARE(s.min(), 0);
+        QCOMPARE(s.max(), 10);
+        QCOMPARE(s.value(), 4);
+        QCOMPARE(s.step(), step);
+        QCOMPARE(s.thumbRect(), thumb);
+        QVERIFY(r.log.isEmpty());
+    }
+
+    void rangeOverflowKeepsTheBounds()
+    {
+        trkSlider s;
+        s.setMin(-30000);
+        QCOMPARE(errorOf([&] { s.setMax(30000); }), 6);
+        QCOMPARE(s.max(), 10);
+        s.setMax(2767);
+        QCOMPARE(s.max(), 2767);
+    }
+
+    void maxAndMinSetters()
+    {
+        trkSlider s;
+        s.setMax(1);
+        QCOMPARE(s.max(), 1);
+        s.setMax(10);
+        s.setValue(8);
+        Recorder r(s);
+        s.setMax(5); // Value may stay above the new Max
+        QCOMPARE(s.value(), 8);
+        QCOMPARE(r.log, QStringList { QStringLiteral("~Max") });
+
+        trkSlider t;
+        Recorder rt(t);
+        t.setMin(3);
+        QCOMPARE(t.min(), 3);
+        QCOMPARE(t.value(), 3);
+        QCOMPARE(rt.log, (QStringList { "ValueChanged", "ArrivedFirst", "~Value", "~Min" }));
+    }
+
+    void valueEvents()
+    {
+        trkSlider s;
+        Recorder r(s);
+        s.setValue(10);
+        QCOMPARE(r.log, (QStringList { "ValueChanged", "ArrivedLast", "~Value" }));
+        r.log.clear();
+        s.setValue(5);
+        s.setValue(5);
+        QCOMPARE(r.log, (QStringList { "ValueChanged", "~Value", "~Value" }));
+        r.log.clear();
+        s.setValue(0);
+        s.setValue(0);
+        QCOMPARE(r.log, (QStringList { "ValueChanged", "ArrivedFirst", "~Value", "ValueChanged", "ArrivedFirst", "~Value" }));
+        r.log.clear();
+        s.setStep(5);
+        QVERIFY(r.log.isEmpty());
+        s.setSliderEnabled(false);
+        s.setValue(2);
+        QCOMPARE(r.log, (QStringList { "~Enabled", "ValueChanged", "ArrivedLast", "~Value" })); // 2 x 5 = Max
+        QCOMPARE(s.value(), 10);
+    }
+
+    void nestedValueFromAHandler()
+    {
+        trkSlider s;
+        Recorder r(s);
+        int calls = 0;
+        connect(&s, &trkSlider::ValueChanged, &s, [&] {
+            if (++calls == 1) {
+                s.setValue(7); // the same value again: already reported, so nothing more
+                s.setValue(9);
+            }
+        });
+        s.setValue(7);
+        QCOMPARE(r.log, (QStringList { "ValueChanged", "~Value", "ValueChanged", "~Value", "~Value" }));
+        QCOMPARE(s.value(), 9);
+    }
+
+    void stepScalesTheStoredValue()
+    {
+        auto s = horizontal(200);
+        s->setStep(2);
+        s->setValue(3);
+        QCOMPARE(s->value(), 6);
+        QCOMPARE(s->thumbRect().left(), 184 * 3 / 10.0f); // placed for the argument
+        s->resizeLayout();
+        QCOMPARE(s->thumbRect().left(), 184 * 6 / 10.0f); // the next layout places the stored value
+
+        trkSlider big;
+        big.setMax(30000);
+        big.setStep(2);
+        big.setValue(100);
+        QCOMPARE(errorOf([&] { big.setValue(20000); }), 6);
+        QCOMPARE(big.value(), 200);
+    }
+
+    void hWndAndEnabledAreStored()
+    {
+        trkSlider s;
+        Recorder r(s);
+        s.setHWnd(1234);
+        QCOMPARE(s.hWnd(), 1234);
+        QCOMPARE(r.log, QStringList { QStringLiteral("~hWnd") });
+    }
+
+    // Layout figures.
+
+    void geometryFigures()
+    {
+        QCOMPARE(roundHalfEven(2.5), 2.0);
+        QCOMPARE(roundHalfEven(7.5), 8.0);
+        QCOMPARE(roundHalfEven(-2.5), -2.0);
+        QCOMPARE(roundHalfEven(3.4999), 3.0);
+        QCOMPARE(sliderPosFromValue(Horizontal, 184, 5, 0, 10), std::optional<float>(92));
+        QCOMPARE(sliderPosFromValue(Vertical, 84, 5, 0, 10), std::optional<float>(42));
+        QCOMPARE(sliderPosFromValue(Vertical, 84, 0, 0, 10), std::optional<float>(84));
+        QCOMPARE(sliderPosFromValue(2, 84, 5, 0, 10), std::nullopt);
+        QCOMPARE(sliderPosFromValue(Horizontal, 84, 5, 0, 0), std::nullopt);
+        QCOMPARE(sliderPosFromValue(Horizontal, 84, 32767, -32768, 10), std::nullopt);
+
+        Snap a = valueFromSlider(Horizontal, 184, 46, 0, 10);
+        QCOMPARE(int(a.value), 2);
+        QCOMPARE(a.position, std::optional<float>(36.8f));
+        Snap b = valueFromSlider(Horizontal, 184, 138, 0, 10);
+        QCOMPARE(int(b.value), 8);
+        QCOMPARE(b.position, std::optional<float>(147.2f));
+        Snap zero = valueFromSlider(Horizontal, 0, 0, 1, 10); // no travel: 0, snapped to the start
+        QCOMPARE(int(zero.value), 0);
+        QCOMPARE(zero.position, std::optional<float>(0));
+        QCOMPARE(valueFromSlider(Vertical, 84, 0, 0, 10).value, std::int16_t(10));
+
+        QCOMPARE(railRect(Horizontal, 16, 16, 200, 16), std::optional<RailRect>(RailRect { 6, 6, 194, 10 }));
+        QCOMPARE(railRect(Vertical, 16, 16, 16, 100), std::optional<RailRect>(RailRect { 6, 6, 10, 94 }));
+        QCOMPARE(railRect(3, 16, 16, 16, 100), std::nullopt);
+    }
+
+    void horizontalLayout()
+    {
+        auto s = horizontal(200);
+        QCOMPARE(s->outerHeightTwips(), 240);
+        QCOMPARE(s->width(), 200);
+        QCOMPARE(s->thumbRect().top(), 0.0);
+        QCOMPARE(s->railRect(), (RailRect { 6, 6, 194, 10 }));
+        const std::pair<int, double> positions[] = { { 0, 0 }, { 5, 92 }, { 10, 184 } };
+        for (const auto& [value, left] : positions) {
+            s->setValue(value);
+            QCOMPARE(s->thumbRect().left(), left);
+        }
+    }
+
+    void verticalLayout()
+    {
+        trkSlider s;
+        s.setSliderIcon(solid(16, 16, Qt::blue));
+        s.resize(16, 100);
+        s.resizeLayout();
+        QCOMPARE(s.width(), 16);
+        QCOMPARE(s.railRect(), (RailRect { 6, 6, 10, 94 }));
+        const std::pair<int, double> positions[] = { { 5, 42 }, { 0, 84 }, { 10, 0 } };
+        for (const auto& [value, top] : positions) {
+            s.setValue(value);
+            QCOMPARE(s.thumbRect().top(), top);
+        }
+    }
+
+    void pictureRails_data()
+    {
+        QTest::addColumn<int>("railHeight");
+        QTest::addColumn<QSize>("twips");
+        QTest::addColumn<double>("thumbTop");
+        QTest::addColumn<QPoint>("railAt");
+        QTest::newRow("rail taller than the thumb") << 20 << QSize(1560, 300) << 2.0 << QPoint(2, 0);
+        QTest::newRow("rail lower than the thumb") << 8 << QSize(1560, 240) << 0.0 << QPoint(2, 4);
+    }
+
+    void pictureRails()
+    {
+        QFETCH(int, railHeight);
+        QFETCH(QSize, twips);
+        QFETCH(double, thumbTop);
+        QFETCH(QPoint, railAt);
+        trkSlider s;
+        s.setBackColor(Qt::white);
+        s.setSliderIcon(solid(16, 16, Qt::blue));
+        s.setRailPicture(solid(100, railHeight, Qt::red));
+        s.setOrientation(Horizontal);
+        s.setRailStyle(99);
+        QCOMPARE(QSize(s.outerWidthTwips(), s.outerHeightTwips()), twips);
+        QCOMPARE(s.thumbRect().top(), thumbTop);
+        // The rail picture stands where the Part puts it: check its corners on the surface.
+        const QImage surface = s.surface().toImage();
+        QCOMPARE(surface.pixelColor(railAt + QPoint(99, 0)), QColor(Qt::red));
+        QCOMPARE(surface.pixelColor(railAt + QPoint(99, railHeight - 1)), QColor(Qt::red));
+        QCOMPARE(surface.pixelColor(railAt + QPoint(100, 0)), QColor(Qt::white));
+    }
+
+    void railStylesDrawTheirEdges_data()
+    {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<QColor>("topLeft");
+        QTest::addColumn<QColor>("bottomRight");
+        const QColor back(207, 207, 207);
+        QTest::newRow("sunken") << 0 << QColor(160, 160, 160) << QColor(255, 255, 255);
+        QTest::newRow("raised") << 1 << QColor(227, 227, 227) << QColor(105, 105, 105);
+        QTest::newRow("thin sunken") << 2 << QColor(160, 160, 160) << QColor(255, 255, 255);
+        QTest::newRow("thin raised") << 3 << QColor(255, 255, 255) << QColor(160, 160, 160);
+        QTest::newRow("none") << 4 << back << back;
+        QTest::newRow("unknown") << 5 << back << back;
+    }
+
+    void railStylesDrawTheirEdges()
+    {
+        QFETCH(int, style);
+        QFETCH(QColor, topLeft);
+        QFETCH(QColor, bottomRight);
+        auto s = horizontal(200);
+        s->setRailStyle(style);
+        s->setValue(10); // thumb out of the way at the right
+        const QImage surface = s->surface().toImage();
+        const RailRect r = s->railRect();
+        QCOMPARE(surface.pixelColor(r.Left + 20, r.Top), topLeft);
+        QCOMPARE(surface.pixelColor(r.Left + 20, r.Bottom - 1), bottomRight);
+        QCOMPARE(surface.pixelColor(s->thumbRect().center().toPoint()), QColor(Qt::blue));
+    }
+
+    void otherOrientationsMoveNothing()
+    {
+        auto s = horizontal(200);
+        s->setValue(5);
+        const RailRect rail = s->railRect();
+        const QSize size = s->size();
+        s->setOrientation(2);
+        QCOMPARE(s->size(), size);
+        QCOMPARE(s->railRect(), rail);
+        QCOMPARE(s->thumbRect().left(), 92.0);
+        s->setValue(8);
+        QCOMPARE(s->thumbRect().left(), 92.0);
+        // The edge is still drawn round the previous rectangle, and the thumb where it stands.
+        const QImage surface = s->surface().toImage();
+        QCOMPARE(surface.pixelColor(rail.Left + 1, rail.Top), QColor(160, 160, 160));
+        QCOMPARE(surface.pixelColor(100, 8), QColor(Qt::blue));
+    }
+
+    // Persistence.
+
+    void bagRoundTrip()
+    {
+        auto s = horizontal(200);
+        s->setMin(-5);
+        s->setMax(20);
+        s->setValue(7);
+        s->setStep(1);
+        s->setRailStyle(3);
+        s->setHWnd(1234);
+        s->setRailPicture(solid(30, 6, Qt::darkGreen));
+        s->setSliderEnabled(false);
+        MemoryPropertyBag bag;
+        s->WriteProperties(bag);
+        QCOMPARE(bag.entries().value(QStringLiteral("hWnd")).toInt(), 1234);
+        QVERIFY(bag.entries().contains(QStringLiteral("BackColor"))); // the designed colour is no default
+        QVERIFY(!bag.entries().contains(QStringLiteral("Step")));
+
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("designs.json"));
+        QVERIFY(PropertyBagFile::save(file, { { QStringLiteral("one"), bag } }));
+        QString error;
+        const auto loaded = PropertyBagFile::load(file, &error);
+        QVERIFY2(loaded, qPrintable(error));
+        QVERIFY(loaded->value(QStringLiteral("one")) == bag);
+
+        trkSlider back;
+        back.resize(200, 16);
+        back.ReadProperties(loaded->value(QStringLiteral("one")));
+        QCOMPARE(back.min(), -5);
+        QCOMPARE(back.max(), 20);
+        QCOMPARE(back.value(), 7);
+        QCOMPARE(back.railStyle(), 3);
+        QCOMPARE(back.orientation(), 0);
+        QCOMPARE(back.hWnd(), 1234);
+        QVERIFY(!back.sliderEnabled());
+        QCOMPARE(back.backColor(), QColor(207, 207, 207));
+        QCOMPARE(back.sliderIcon().toImage(), s->sliderIcon().toImage());
+        QCOMPARE(back.railPicture().size(), QSize(30, 6));
+        QCOMPARE(back.thumbRect().left(), float(184 * 12 / 25.0));
+        MemoryPropertyBag again;
+        back.WriteProperties(again);
+        QVERIFY(again == bag);
+    }
+
+    void emptyBagGivesTheDefaults()
+    {
+        trkSlider s;
+        s.setOrientation(Horizontal);
+        s.setValue(5);
+        s.ReadProperties(MemoryPropertyBag());
+        QCOMPARE(s.orientation(), 1);
+        QCOMPARE(s.value(), 0);
+        QCOMPARE(s.max(), 10);
+        QVERIFY(s.sliderEnabled());
+        QCOMPARE(s.backColor(), QPalette().color(QPalette::Button));
+        MemoryPropertyBag written;
+        s.WriteProperties(written);
+        QVERIFY(written.entries().isEmpty());
+    }
+
+    void oddBags()
+    {
+        trkSlider s;
+        MemoryPropertyBag flat; // Max equal to Min: kept, placements skipped
+        flat.setEntry(QStringLiteral("Min"), QVariant::fromValue(qint16(4)));
+        flat.setEntry(QStringLiteral("Max"), QVariant::fromValue(qint16(4)));
+        s.ReadProperties(flat);
+        QCOMPARE(s.min(), 4);
+        QCOMPARE(s.max(), 4);
+        s.resizeLayout();
+        s.setValue(4);
+        QCOMPARE(s.value(), 4);
+
+        MemoryPropertyBag bad;
+        bad.setEntry(QStringLiteral("Max"), 70000);
+        QCOMPARE(errorOf([&] { s.ReadProperties(bad); }), 6);
+        QCOMPARE(s.max(), 4);
+
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("bad.json"));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("{\"trkSliderDesigns\": {\"a\": {\"Min\": {\"int16\": 99999}}}}");
+        f.close();
+        QString error;
+        QVERIFY(!PropertyBagFile::load(file, &error));
+        QVERIFY(error.contains(QStringLiteral("Min")));
+        QVERIFY(!PropertyBagFile::load(dir.filePath(QStringLiteral("none.json")), &error));
+    }
+
+    // Mouse.
+
+    void pressOnAndOffTheThumb()
+    {
+        auto s = horizontal(200);
+        s->show();
+        QVERIFY(QTest::qWaitForWindowExposed(s.get()));
+        s->setValue(5); // Left 92, Width 16
+        Recorder r(*s);
+        QTest::mousePress(s.get(), Qt::LeftButton, Qt::ShiftModifier, QPoint(92, 5));
+        QVERIFY(s->isDragging());
+        QTest::mouseRelease(s.get(), Qt::LeftButton, Qt::ShiftModifier, QPoint(92, 5));
+        QCOMPARE(r.log, (QStringList { "MouseDown 1", "Click", "MouseUp 1" }));
+        QCOMPARE(s->thumbRect().left(), 92.0);
+        QVERIFY(!s->isDragging());
+
+        r.log.clear();
+        QTest::mousePress(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(108, 5)); // right edge: off
+        // The centre jumps to 108 (Left 100), which stands for 5 again: the gate lets nothing by.
+        QCOMPARE(r.log, (QStringList { "~Value", "MouseDown 0" }));
+        QCOMPARE(s->value(), 5);
+        QCOMPARE(s->thumbRect().left(), 92.0);
+        QTest::mouseRelease(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(108, 5));
+
+        r.log.clear();
+        QTest::mousePress(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(170, 5));
+        QCOMPARE(s->value(), 9); // Left 162 -> 8.8 -> 9
+        QCOMPARE(s->thumbRect().left(), float(184 * 9 / 10.0));
+        QCOMPARE(r.log, (QStringList { "ValueChanged", "~Value", "MouseDown 0" }));
+        QTest::mouseRelease(s.get(), Qt::LeftButton);
+    }
+
+    void dragBeyondBothEnds()
+    {
+        auto s = horizontal(200);
+        s->show();
+        QVERIFY(QTest::qWaitForWindowExposed(s.get()));
+        Recorder r(*s);
+        QTest::mousePress(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(4, 5));
+        QTest::mouseMove(s.get(), QPoint(600, 5));
+        QCOMPARE(s->thumbRect().left(), 184.0);
+        QCOMPARE(s->value(), 10);
+        QVERIFY(r.log.contains(QStringLiteral("ArrivedLast")));
+        r.log.clear();
+        QTest::mouseMove(s.get(), QPoint(-300, 5));
+        QCOMPARE(s->thumbRect().left(), 0.0);
+        QCOMPARE(s->value(), 0);
+        QCOMPARE(r.log, (QStringList { "ValueChanged", "ArrivedFirst", "~Value" }));
+        r.log.clear();
+        QTest::mouseMove(s.get(), QPoint(-200, 5)); // still at the Min end: 0 passes the gate again
+        QCOMPARE(r.log, (QStringList { "ValueChanged", "ArrivedFirst", "~Value" }));
+        r.log.clear();
+        QTest::mouseRelease(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(-200, 5)); // outside
+        QCOMPARE(r.log, (QStringList { "MouseUp 0" }));
+    }
+
+    void verticalDragRaisesTheValue()
+    {
+        trkSlider s;
+        s.setSliderIcon(solid(16, 16, Qt::blue));
+        s.resize(16, 100);
+        s.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&s));
+        QCOMPARE(s.thumbRect().top(), 84.0);
+        QTest::mousePress(&s, Qt::LeftButton, Qt::NoModifier, QPoint(8, 90));
+        QTest::mouseMove(&s, QPoint(8, 48));
+        QCOMPARE(s.value(), 5);
+        QCOMPARE(s.thumbRect().top(), 42.0);
+        QTest::mouseMove(&s, QPoint(8, -50));
+        QCOMPARE(s.value(), 10);
+        QTest::mouseRelease(&s, Qt::LeftButton, Qt::NoModifier, QPoint(8, -50));
+        QVERIFY(!s.isDragging());
+    }
+
+    void otherButtonsAndDisabled()
+    {
+        auto s = horizontal(200);
+        s->show();
+        QVERIFY(QTest::qWaitForWindowExposed(s.get()));
+        Recorder r(*s);
+        QTest::mousePress(s.get(), Qt::RightButton, Qt::NoModifier, QPoint(150, 5));
+        QVERIFY(!s->isDragging());
+        QCOMPARE(s->value(), 0);
+        QTest::mouseRelease(s.get(), Qt::RightButton, Qt::NoModifier, QPoint(150, 5));
+        QVERIFY(r.log.isEmpty());
+
+        // Right-button release during a left drag ends it: MouseUp, no Click.
+        QTest::mousePress(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(4, 5));
+        r.log.clear();
+        QTest::mouseRelease(s.get(), Qt::RightButton, Qt::NoModifier, QPoint(4, 5));
+        QCOMPARE(r.log, QStringList { QStringLiteral("MouseUp 0") });
+        QVERIFY(!s->isDragging());
+        QTest::mouseRelease(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(4, 5));
+        QCOMPARE(r.log, (QStringList { "MouseUp 0", "Click" }));
+
+        s->setSliderEnabled(false);
+        r.log.clear();
+        QTest::mousePress(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(150, 5));
+        QTest::mouseMove(s.get(), QPoint(180, 5));
+        QCOMPARE(s->value(), 0);
+        QTest::mouseRelease(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(150, 5));
+        QCOMPARE(r.log, QStringList { QStringLiteral("Click") });
+    }
+
+    void errorsInADragNeverEscape()
+    {
+        // Orientation 2 cannot map a drag: the value 0 lies outside 1..10 and is refused, yet the
+        // program goes on and the next release still ends the drag.
+        auto s = horizontal(200);
+        s->show();
+        QVERIFY(QTest::qWaitForWindowExposed(s.get()));
+        s->setMin(1);
+        s->setOrientation(2);
+        Recorder r(*s);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("error 380")));
+        QTest::mousePress(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(150, 5));
+        QVERIFY(s->isDragging());
+        QVERIFY(!r.log.contains(QStringLiteral("MouseDown 0")));
+        QCOMPARE(s->value(), 1);
+        QTest::mouseRelease(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(150, 5));
+        QVERIFY(!s->isDragging());
+        QCOMPARE(r.log, (QStringList { "Click", "MouseUp 0" }));
+    }
+
+    void renderForReview()
+    {
+        QImage sheet(640, 260, QImage::Format_RGB32);
+        sheet.fill(Qt::white);
+        QPainter p(&sheet);
+        for (int style : { 0, 1, 2, 3, 4, 99 }) {
+            auto h = horizontal(180);
+            h->setRailPicture(solid(170, 8, QColor(90, 140, 220)));
+            h->setRailStyle(style);
+            h->setValue(style == 99 ? 7 : style * 2);
+            const int row = style == 99 ? 5 : style;
+            p.drawPixmap(10, 10 + row * 40, h->surface());
+            trkSlider v;
+            v.setSliderIcon(solid(16, 16, Qt::darkBlue));
+            v.setRailPicture(solid(8, 170, QColor(90, 140, 220)));
+            v.resize(16, 200);
+            v.setRailStyle(style);
+            v.resizeLayout();
+            v.setValue(style == 99 ? 3 : 10 - style * 2);
+            p.drawPixmap(260 + row * 60, 20, v.surface());
+        }
+        p.end();
+        QVERIFY(sheet.save(renderDir() + QStringLiteral("/slider-rail-styles.png")));
+    }
+};
+
+QTEST_MAIN(TestSlider)
+#include "tst_slider.moc"

@@ -70,8 +70,10 @@ void Profile::setBytes(const QByteArray& input)
         bytes.remove(0, 3);
     }
     {
-        QStringDecoder utf8(QStringDecoder::Utf8);
-        const QString decoded = utf8.decode(bytes); // the decoder works when converted
+        // Stateless, so a sequence cut off at the end counts as invalid too; the decoder does its
+        // work when its result is converted.
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString decoded = utf8.decode(bytes);
         m_gb18030 = utf8.hasError();
     }
 
@@ -108,7 +110,7 @@ Profile::Line Profile::parseLine(QByteArray raw, QByteArray eol) const
     Line line;
     QString text;
     if (m_gb18030) {
-        QStringDecoder decoder(Gb18030);
+        QStringDecoder decoder(Gb18030, QStringDecoder::Flag::Stateless);
         text = decoder.decode(raw);
     } else {
         text = QString::fromUtf8(raw);

@@ -180,6 +180,17 @@ private Q_SLOTS:
         QCOMPARE(left.size(), 2); // no temporary file left behind
     }
 
+    void cutOffCharacterAtTheEnd()
+    {
+        // A file ending inside a multi-byte character is not UTF-8: it is read, and written, as
+        // GB18030 from the first write on, so the section found before the write is found after.
+        const QString path = m_dir.filePath(QStringLiteral("cut.ini"));
+        writeAll(path, QByteArray("[KeySend\t\xCF"));
+        WriteIniValue(path, QStringLiteral("KeySend"), QStringLiteral("Send7"), QStringLiteral("\" AT \""));
+        QCOMPARE(ReadIniValue(path, QStringLiteral("KeySend"), QStringLiteral("Send7")), QStringLiteral(" AT "));
+        QVERIFY(readAll(path).startsWith(QByteArray("[KeySend\t\xCF")));
+    }
+
     void unreadableTargetIsNotOverwritten()
     {
         // A folder where the profile should be: reading fails, so nothing may be written.

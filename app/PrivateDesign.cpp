@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
@@ -229,6 +230,8 @@ void PrivateDesign::fillAtCreation()
     for (const auto& [box, text] : initial) {
         box->setCurrentIndex(-1);
         box->setEditText(text);
+        // Enter in the edit field would pick a matching item; typing must choose nothing.
+        box->lineEdit()->installEventFilter(this);
     }
 }
 
@@ -338,6 +341,13 @@ void PrivateDesign::closeEvent(QCloseEvent* event)
 
 bool PrivateDesign::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::KeyPress && watched->parent()
+        && (watched->parent() == m_keyCombo || watched->parent() == m_portCombo || watched->parent() == m_baudCombo)) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            return true;
+        }
+    }
     if (event->type() == QEvent::FocusIn && qobject_cast<QLineEdit*>(watched)
         && watched->objectName().startsWith(QStringLiteral("RS232_Text_"))) {
         m_editor.commandFocused();

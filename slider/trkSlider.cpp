@@ -75,6 +75,15 @@ namespace {
         return v.value<QPixmap>();
     }
 
+    // An image takes the size of a picture assigned to it.
+    void assignPicture(QPixmap& image, QRectF& rect, const QPixmap& picture)
+    {
+        image = picture;
+        if (!picture.isNull()) {
+            rect.setSize(picture.deviceIndependentSize());
+        }
+    }
+
     template <class F>
     void guarded(const char* handler, F&& f)
     {
@@ -215,20 +224,14 @@ void trkSlider::setRailStyle(int New_RailStyle)
 
 void trkSlider::setSliderIcon(const QPixmap& New_SliderIcon)
 {
-    m_sliderPicture = New_SliderIcon;
-    if (!New_SliderIcon.isNull()) {
-        m_thumb.setSize(New_SliderIcon.deviceIndependentSize());
-    }
+    assignPicture(m_sliderPicture, m_thumb, New_SliderIcon);
     resizeLayout();
     Q_EMIT PropertyChanged(QStringLiteral("SliderIcon"));
 }
 
 void trkSlider::setRailPicture(const QPixmap& New_RailPicture)
 {
-    m_railPicture = New_RailPicture;
-    if (!New_RailPicture.isNull()) {
-        m_railImage.setSize(New_RailPicture.deviceIndependentSize());
-    }
+    assignPicture(m_railPicture, m_railImage, New_RailPicture);
     resizeLayout();
     Q_EMIT PropertyChanged(QStringLiteral("RailPicture"));
 }
@@ -278,14 +281,8 @@ void trkSlider::ReadProperties(const PropertyBag& bag)
     m_Max = max;
     m_Value = value;
     m_Step = step;
-    m_sliderPicture = icon;
-    if (!icon.isNull()) {
-        m_thumb.setSize(icon.deviceIndependentSize());
-    }
-    m_railPicture = rail;
-    if (!rail.isNull()) {
-        m_railImage.setSize(rail.deviceIndependentSize());
-    }
+    assignPicture(m_sliderPicture, m_thumb, icon);
+    assignPicture(m_railPicture, m_railImage, rail);
     // Kept as stored even when Max is not above Min; placements then skip the zero range.
     m_Range = *range;
     if (const auto left = sliderPosFromValue(Horizontal, width() - m_thumb.width(), m_Value, m_Min, m_Range)) {

@@ -353,6 +353,21 @@ private Q_SLOTS:
         QCOMPARE(m_window->keyText(0)->text(), QString());
     }
 
+    void typingIntoTheListsChoosesNothing()
+    {
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        auto* keys = m_window->findChild<QComboBox*>(QStringLiteral("Key_Combo"));
+        QSignalSpy chosen(keys, &QComboBox::activated);
+        keys->lineEdit()->clear();
+        QTest::keyClicks(keys->lineEdit(), QStringLiteral("Key5"));
+        QTest::keyClick(keys->lineEdit(), Qt::Key_Return);
+        QCOMPARE(chosen.count(), 0);
+        QCOMPARE(int(m_window->state().Key_Select), 0);
+        QCOMPARE(keys->currentText(), QStringLiteral("Key5"));
+        QCOMPARE(keys->count(), 192);
+    }
+
     void logWindowAppearsOnlyWhenAsked()
     {
         m_window->show();

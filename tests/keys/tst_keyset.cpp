@@ -2,6 +2,7 @@
 #include "KeyEditor.h"
 #include "KeyGrid.h"
 #include "KeySet.h"
+#include "TestFiles.h"
 #include "KeySetFiles.h"
 #include "ScriptedDialogs.h"
 
@@ -11,6 +12,8 @@
 #include <QTest>
 
 using namespace comkeys;
+using comkeys::test::readAll;
+using comkeys::test::writeAll;
 using comkeys::test::ScriptedDialogs;
 
 namespace {
@@ -38,19 +41,6 @@ public:
     std::array<int, 4> pageLeft;
     std::array<bool, 4> red;
 };
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
 
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "IniValue.h"
 #include "Profile.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +11,8 @@
 #include <unistd.h>
 
 using namespace comkeys;
+using comkeys::test::readAll;
+using comkeys::test::writeAll;
 
 namespace {
 QByteArray gb(const QString& s)
@@ -18,18 +21,6 @@ QByteArray gb(const QString& s)
     return e.encode(s);
 }
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
 } // namespace
 
 class TestProfile : public QObject {

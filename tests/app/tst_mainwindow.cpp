@@ -12,14 +12,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace comkeys;
 using comkeys::test::ScriptedDialogs;
@@ -87,22 +85,33 @@ private Q_SLOTS:
         QVERIFY(first.isLocked());
     }
 
-    void lockOfAKilledInstanceDoesNotBlock()
+    void runningToolBlocksUntilKilled()
     {
+        // The real program holds the lock while it runs; killed, it leaves the lock file behind,
+        // and the next start takes it over.
         const QString path = m_dir->filePath(QStringLiteral("d.lock"));
-        const pid_t child = ::fork();
-        if (child == 0) {
-            QLockFile lock(path);
-            lock.tryLock(0);
-            ::raise(SIGKILL);
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
+        QProcess tool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("COMKEYS_LOCK_FILE"), path);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        tool.setProcessEnvironment(env);
+        tool.start(QStringLiteral(COMKEYS_APP), {});
+        QVERIFY(tool.waitForStarted());
+        QTRY_VERIFY(QFileInfo::exists(path));
+
+        ScriptedDialogs second;
+        QLockFile secondLock(path);
+        QVERIFY(!runStartup({}, second, secondLock));
+        QCOMPARE(second.texts(), QStringList { QStringLiteral("我已经运行了哦，在[开始]右边的任务栏找找看吧！") });
+        QCOMPARE(tool.state(), QProcess::Running);
+
+        tool.kill();
+        QVERIFY(tool.waitForFinished());
         QVERIFY(QFileInfo::exists(path));
-        ScriptedDialogs dialogs;
+        ScriptedDialogs next;
         QLockFile lock(path);
-        QVERIFY(runStartup({}, dialogs, lock));
-        QVERIFY(dialogs.messages.isEmpty());
+        QVERIFY(runStartup({}, next, lock));
+        QVERIFY(next.messages.isEmpty());
     }
 
     // Layout.

@@ -123,7 +123,8 @@ private Q_SLOTS:
         QTest::qWait(300);
         const qint64 sent = m_sim->bytesFlooded();
         QVERIFY(sent > 0);
-        QVERIFY2(sent <= 2000 * timer.elapsed() / 1000 + 1, qPrintable(QString::number(sent)));
+        // A few bytes of slack for the millisecond clock the simulator keeps its budget by.
+        QVERIFY2(sent <= 2000 * timer.elapsed() / 1000 + 5, qPrintable(QString::number(sent)));
     }
 
     void theProgram()

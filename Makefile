@@ -24,7 +24,7 @@ test-plain: build
 test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -DCOMKEYS_WERROR=ON -DCOMKEYS_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 	@cmake --build $(ASAN_BUILD) -j$(JOBS)
-	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(JOBS)
+	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(JOBS)
 
 bench: build
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/bench_keyset

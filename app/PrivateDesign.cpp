@@ -114,17 +114,18 @@ PrivateDesign::PrivateDesign(Dialogs& dialogs, const QString& programFolder, QWi
     buildToolBar();
     buildPages();
 
-    // Stacking: the first of each list is in front.
-    for (QWidget* w : { (QWidget*)m_picture1, (QWidget*)m_pages[0], (QWidget*)m_pages[1], (QWidget*)m_pages[2],
-                        (QWidget*)m_pages[3], (QWidget*)m_text1, (QWidget*)m_command4 }) {
+    // Stacking, raised from the back: the last raised is in front.
+    const std::initializer_list<QWidget*> mainBackToFront { m_picture1, m_pages[0], m_pages[1], m_pages[2],
+                                                            m_pages[3], m_text1, m_command4 };
+    const std::initializer_list<QWidget*> toolBarBackToFront {
+        m_connectLab, m_shape1, m_pageButtons[0], m_portCombo, m_keyCombo, m_keyName,
+        m_callIniCmd, m_saveIniCmd, m_baudCombo, m_command1, m_closeButton, m_openButton,
+        m_command2, m_enterCheck, m_pageButtons[1], m_pageButtons[2], m_pageButtons[3], m_command3
+    };
+    for (QWidget* w : mainBackToFront) {
         w->raise();
     }
-    for (QWidget* w : { (QWidget*)m_connectLab, (QWidget*)m_shape1, (QWidget*)m_pageButtons[0],
-                        (QWidget*)m_portCombo, (QWidget*)m_keyCombo, (QWidget*)m_keyName,
-                        (QWidget*)m_callIniCmd, (QWidget*)m_saveIniCmd, (QWidget*)m_baudCombo,
-                        (QWidget*)m_command1, (QWidget*)m_closeButton, (QWidget*)m_openButton,
-                        (QWidget*)m_command2, (QWidget*)m_enterCheck, (QWidget*)m_pageButtons[1],
-                        (QWidget*)m_pageButtons[2], (QWidget*)m_pageButtons[3], (QWidget*)m_command3 }) {
+    for (QWidget* w : toolBarBackToFront) {
         w->raise();
     }
 

@@ -114,8 +114,14 @@ bool UartCom::setOutput(const QByteArray& bytes)
         m_error = tr("the port is not open");
         return false;
     }
+    m_port.clearError();
     const qint64 written = m_port.write(bytes);
-    if (written != bytes.size()) {
+    // Hand the bytes to the system now, so a line that refuses them is known before the send
+    // counts as done; what the system cannot take yet follows as the line drains.
+    m_port.flush();
+    const QSerialPort::SerialPortError error = m_port.error();
+    if (written != bytes.size() || error == QSerialPort::WriteError || error == QSerialPort::ResourceError
+        || !m_port.isOpen()) {
         m_error = m_port.errorString();
         return false;
     }
@@ -144,9 +150,10 @@ void UartCom::onReadyRead()
 void UartCom::onError(QSerialPort::SerialPortError error)
 {
     // A pulled adapter reports a resource error; a line whose other end has gone (a closed
-    // pseudo-terminal) keeps reporting read errors. Either way the port is useless, and leaving
-    // it open would spin on the error for ever.
-    if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || !m_port.isOpen()) {
+    // pseudo-terminal) keeps reporting read errors and fails writes. Either way the port is
+    // useless, and leaving it open would spin on the error for ever.
+    if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError && error != QSerialPort::WriteError)
+        || !m_port.isOpen()) {
         return;
     }
     const QString reason = tr("the device went away (%1)").arg(m_port.errorString());

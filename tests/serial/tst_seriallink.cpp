@@ -387,6 +387,19 @@ private Q_SLOTS:
         QVERIFY(m_link->logText().text().isEmpty());
     }
 
+    void writeToAVanishedDeviceIsNotLogged()
+    {
+        m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("9600"));
+        m_sim->vanish();
+        // Pressed before the event loop has noticed: the write itself fails.
+        m_link->keyPressed(QStringLiteral("\"AT\""), true);
+        QCOMPARE(m_dialogs->messages.size(), 1);
+        QVERIFY(m_dialogs->texts()[0].startsWith(QStringLiteral("串口写入失败，命令没有发送")));
+        QVERIFY(m_link->logText().text().isEmpty());
+        QTRY_VERIFY(!m_uart->PortOpen());
+        QCOMPARE(m_link->statusText(), QStringLiteral("串口已经关闭"));
+    }
+
 private:
     void linkPort(int n, const QString& target)
     {

@@ -49,8 +49,6 @@ namespace {
         return QString::fromLatin1(name) + u'_' + QString::number(index);
     }
 
-    void setFace(FaceButton* button, const QColor& color) { button->setFace(color); }
-
     QFrame* panel(QWidget* parent, const QString& name, const QRect& twips, const QColor& back)
     {
         auto* frame = place(new QFrame(parent), name, twips);
@@ -82,10 +80,9 @@ PrivateDesign::PrivateDesign(Dialogs& dialogs, const QString& programFolder, QWi
     : QWidget(parent,
               Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
-    , m_dialogs(dialogs)
     , m_uart(programFolder)
     , m_link(m_state, m_uart, dialogs)
-    , m_editor(m_state, *this, programFolder + QStringLiteral("/Modules/Temp.ini"))
+    , m_editor(m_state, *this, workingCopyPath(programFolder))
     , m_files(dialogs, *this, programFolder)
 {
     setObjectName(QStringLiteral("PrivateDesign"));
@@ -157,7 +154,7 @@ void PrivateDesign::buildToolBar()
         auto* b = place(new FaceButton(QString::fromUtf8(selectorCaptions[p]), bar),
                         indexed("RS232_Control", p), selectorRects[p], o);
         b->setFont(namedFont("宋体", 9.75));
-        setFace(b, p == 0 ? Red : buttonFace());
+        b->setFace(p == 0 ? Red : buttonFace());
         m_pageButtons[std::size_t(p)] = b;
     }
 
@@ -167,19 +164,19 @@ void PrivateDesign::buildToolBar()
                        QRect(9240, 0, 975, 375), o);
     m_openButton = place(new FaceButton(QStringLiteral("打开串口"), bar), indexed("SaveCmd", 3),
                          QRect(13320, 0, 1335, 375), o);
-    setFace(m_openButton, PortButtonFace);
+    m_openButton->setFace(PortButtonFace);
     m_closeButton = place(new FaceButton(QStringLiteral("关闭串口"), bar), indexed("SaveCmd", 2),
                           QRect(13320, 360, 1335, 375), o);
-    setFace(m_closeButton, PortButtonFace);
+    m_closeButton->setFace(PortButtonFace);
     m_command1 = place(new QPushButton(QStringLiteral("重命名"), bar), QStringLiteral("Command1"),
                        QRect(8160, 0, 855, 375), o);
     m_baudCombo = combo(bar, QStringLiteral("Buad_Combo"), QRect(12000, 360, 1215, 330), QStringLiteral("9600"));
     m_saveIniCmd = place(new FaceButton(QStringLiteral("配置另存为"), bar), QStringLiteral("SaveIniCmd"),
                          QRect(10440, 0, 1335, 375), o);
-    setFace(m_saveIniCmd, PortButtonFace);
+    m_saveIniCmd->setFace(PortButtonFace);
     m_callIniCmd = place(new FaceButton(QStringLiteral("调入配置"), bar), QStringLiteral("CallIniCmd"),
                          QRect(10440, 360, 1335, 375), o);
-    setFace(m_callIniCmd, PortButtonFace);
+    m_callIniCmd->setFace(PortButtonFace);
     m_keyName = place(new QLineEdit(QStringLiteral("请出入新的键名"), bar), QStringLiteral("Key_Name"),
                       QRect(4920, 0, 3015, 375), o);
     m_keyName->setFont(namedFont("MS Sans Serif", 9.75));
@@ -197,7 +194,7 @@ void PrivateDesign::buildPages()
         QFrame* page = m_pages[std::size_t(i / KeysPerPage)];
         auto* button = place(new FaceButton(QStringLiteral("Key01"), page), indexed("RS232_Cmd", i),
                              keyButtonTwips(i), PanelBorder);
-        setFace(button, KeyFace);
+        button->setFace(KeyFace);
         auto* text = place(new QLineEdit(page), indexed("RS232_Text", i), keyTextTwips(i), PanelBorder);
         text->setFont(textFont);
         text->installEventFilter(this);
@@ -378,7 +375,7 @@ void PrivateDesign::setPageLeft(int page, int twips)
 
 void PrivateDesign::setSelectorRed(int page, bool red)
 {
-    setFace(m_pageButtons[std::size_t(page)], red ? Red : buttonFace());
+    m_pageButtons[std::size_t(page)]->setFace(red ? Red : buttonFace());
 }
 
 } // namespace comkeys

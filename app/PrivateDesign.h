@@ -74,7 +74,6 @@ private:
     DebugForm& ensureDebugForm();
 
     SharedState m_state;
-    Dialogs& m_dialogs;
     UartCom m_uart;
     SerialLink m_link;
     KeyEditor m_editor;

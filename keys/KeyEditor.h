@@ -28,8 +28,6 @@ public:
     void commandFocused();
     void selectPage(int page);
 
-    const QString& workingCopy() const { return m_workingCopy; }
-
 private:
     SharedState& m_state;
     KeyWindow& m_window;

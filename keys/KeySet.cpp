@@ -13,6 +13,11 @@ namespace {
     QString commandKey(int n) { return QStringLiteral("Send") + QString::number(n); }
 } // namespace
 
+QString workingCopyPath(const QString& programFolder)
+{
+    return programFolder + QStringLiteral("/Modules/Temp.ini");
+}
+
 QString defaultCaption(int index) { return QStringLiteral("Key") + QString::number(index + 1); }
 
 bool WriteKeySet(const QString& workingCopy, const KeyBoard& keys)

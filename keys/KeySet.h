@@ -8,6 +8,9 @@ constexpr int KeyCount = 192;
 constexpr int KeysPerPage = 48;
 constexpr int PageCount = 4;
 
+// The working copy beside the program: Modules/Temp.ini in its folder.
+QString workingCopyPath(const QString& programFolder);
+
 // "Key" followed by the key number (index + 1).
 QString defaultCaption(int index);
 

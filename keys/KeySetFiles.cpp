@@ -60,7 +60,7 @@ KeySetFiles::KeySetFiles(Dialogs& dialogs, KeyBoard& keys, QString programFolder
 {
 }
 
-QString KeySetFiles::workingCopy() const { return m_folder + QStringLiteral("/Modules/Temp.ini"); }
+QString KeySetFiles::workingCopy() const { return workingCopyPath(m_folder); }
 
 FileDialogSettings KeySetFiles::saveDialog(const QString& programFolder)
 {

@@ -136,8 +136,6 @@ void SerialLink::listChosen()
     QThread::msleep(100);
 }
 
-void SerialLink::refuse(const QString& why) { m_dialogs.notice(why); }
-
 void SerialLink::keyPressed(const QString& commandText, bool enterChecked)
 {
     const qsizetype length = commandText.size();
@@ -146,15 +144,15 @@ void SerialLink::keyPressed(const QString& commandText, bool enterChecked)
         return;
     }
     if (length == 1) {
-        refuse(QStringLiteral("命令至少要有首尾两个字符（一对引号），这个命令没有可发送的内容"));
+        m_dialogs.notice(QStringLiteral("命令至少要有首尾两个字符（一对引号），这个命令没有可发送的内容"));
         return;
     }
     if (length + (enterChecked ? 1 : 0) > SendLenMax) {
-        refuse(QStringLiteral("命令太长：连同首尾引号最多 255 个字符，勾选加回车符时最多 254 个"));
+        m_dialogs.notice(QStringLiteral("命令太长：连同首尾引号最多 255 个字符，勾选加回车符时最多 254 个"));
         return;
     }
     if (length == 2 && !enterChecked) {
-        refuse(QStringLiteral("两个引号之间没有命令，不加回车符时没有可发送的字节"));
+        m_dialogs.notice(QStringLiteral("两个引号之间没有命令，不加回车符时没有可发送的字节"));
         return;
     }
     m_state.Send_Len = std::uint8_t(length + (enterChecked ? 1 : 0) - 2);
@@ -170,7 +168,7 @@ void SerialLink::sendRoutine(bool enterChecked)
     }
     for (QChar c : std::as_const(m_state.Send_Cmd)) {
         if (c.unicode() > 255) {
-            refuse(QStringLiteral("命令中的字符“%1”不能按单字节发送，没有发送").arg(c));
+            m_dialogs.notice(QStringLiteral("命令中的字符“%1”不能按单字节发送，没有发送").arg(c));
             return;
         }
     }
@@ -184,7 +182,7 @@ void SerialLink::sendRoutine(bool enterChecked)
     }
     m_state.Send_Cmd.clear(); // the routine consumes it
     if (!m_uart.setOutput(m_state.Send_Buf)) {
-        refuse(QStringLiteral("串口写入失败，命令没有发送：%1").arg(m_uart.errorString()));
+        m_dialogs.notice(QStringLiteral("串口写入失败，命令没有发送：%1").arg(m_uart.errorString()));
         return;
     }
     m_log.append(m_state.Send_Log);

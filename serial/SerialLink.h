@@ -55,7 +55,6 @@ private:
     void onComm();
     void sendRoutine(bool enterChecked);
     void setStatus(Status status, const QString& detail = {});
-    void refuse(const QString& why);
 
     SharedState& m_state;
     UartCom& m_uart;

@@ -17,6 +17,8 @@
 #include <QSerialPortInfo>
 #include <QShortcut>
 
+#include <limits>
+
 namespace comkeys {
 
 namespace {
@@ -82,8 +84,8 @@ PrivateDesign::PrivateDesign(Dialogs& dialogs, const QString& programFolder, QWi
                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
     , m_uart(programFolder)
     , m_link(m_state, m_uart, dialogs)
-    , m_editor(m_state, *this, workingCopyPath(programFolder))
-    , m_files(dialogs, *this, programFolder)
+    , m_editor(m_state, *this, workingCopyPath(programFolder), dialogs)
+    , m_files(dialogs, *this, workingCopyPath(programFolder), programFolder)
 {
     setObjectName(QStringLiteral("PrivateDesign"));
     setWindowTitle(windowCaption());
@@ -197,6 +199,8 @@ void PrivateDesign::buildPages()
         button->setFace(KeyFace);
         auto* text = place(new QLineEdit(page), indexed("RS232_Text", i), keyTextTwips(i), PanelBorder);
         text->setFont(textFont);
+        // A command holds whatever the key-set file holds; sending checks its length.
+        text->setMaxLength(std::numeric_limits<int>::max());
         text->installEventFilter(this);
         m_keyButtons[std::size_t(i)] = button;
         m_keyTexts[std::size_t(i)] = text;

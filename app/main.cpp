@@ -13,13 +13,15 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "%s\n", qPrintable(missing));
         return 1;
     }
+    comkeys::beginPlatformGuard();
     QApplication app(argc, argv);
+    comkeys::endPlatformGuard();
     QApplication::setApplicationName(comkeys::applicationTitle());
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     comkeys::installFontSubstitutions();
 
     comkeys::QtDialogs dialogs;
-    QLockFile lock(comkeys::instanceLockPath());
+    comkeys::InstanceLock lock;
     if (!comkeys::runStartup(QApplication::arguments().mid(1), dialogs, lock)) {
         return 0;
     }

@@ -4,15 +4,15 @@
 
 namespace comkeys {
 
-void WriteIniValue(const QString& file, const QString& section, const QString& key,
-                   const QString& value)
+bool WriteIniValue(const QString& file, const QString& section, const QString& key, const QString& value,
+                   QString* error)
 {
     Profile profile(file);
-    if (profile.load() == Profile::LoadResult::Unreadable) {
-        return;
+    if (profile.load(error) == Profile::LoadResult::Unreadable) {
+        return false;
     }
     profile.setValue(section, key, value);
-    (void)profile.save();
+    return profile.save(error);
 }
 
 QString ReadIniValue(const QString& file, const QString& section, const QString& key)

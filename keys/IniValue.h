@@ -10,10 +10,10 @@ class Profile;
 // command text.
 inline const QString Marker = QStringLiteral("Kestrelbay");
 
-// Stores one value; a failure (missing folder, unwritable or unreadable file) stores nothing
-// and is not reported, so callers carry on.
-void WriteIniValue(const QString& file, const QString& section, const QString& key,
-                   const QString& value);
+// Stores one value. A failure (missing folder, unwritable or unreadable file, full disk) stores
+// nothing and leaves the file as it was; the result says so, for callers that care.
+bool WriteIniValue(const QString& file, const QString& section, const QString& key,
+                   const QString& value, QString* error = nullptr);
 // The stored value (see Profile::value), or the marker for a missing file, section or key and
 // for an empty value.
 QString ReadIniValue(const QString& file, const QString& section, const QString& key);

@@ -4,11 +4,26 @@
 
 namespace comkeys {
 
-KeyEditor::KeyEditor(SharedState& state, KeyWindow& window, QString workingCopy)
+KeyEditor::KeyEditor(SharedState& state, KeyWindow& window, QString workingCopy, Dialogs& dialogs)
     : m_state(state)
     , m_window(window)
     , m_workingCopy(std::move(workingCopy))
+    , m_dialogs(dialogs)
 {
+}
+
+void KeyEditor::storeKeySet()
+{
+    QString error;
+    const bool stored = WriteKeySet(m_workingCopy, m_window, &error);
+    // Every click into a command box writes: tell the user when writing starts to fail, not
+    // on every click, and again only after it has worked in between.
+    if (!stored && !m_failing) {
+        m_failing = true;
+        m_dialogs.notice(QStringLiteral("键设置没有保存到工作副本 %1：%2。\n屏幕上的键设置仍在；问题解决后，点一下任意命令框即可保存。")
+                             .arg(m_workingCopy, error));
+    }
+    m_failing = !stored;
 }
 
 void KeyEditor::keyChosen(int index)
@@ -22,7 +37,7 @@ void KeyEditor::keyChosen(int index)
 void KeyEditor::rename(const QString& newName)
 {
     m_window.setCaption(m_state.Key_Select, newName);
-    WriteKeySet(m_workingCopy, m_window);
+    storeKeySet();
 }
 
 void KeyEditor::resetAll()
@@ -33,7 +48,7 @@ void KeyEditor::resetAll()
     }
 }
 
-void KeyEditor::commandFocused() { WriteKeySet(m_workingCopy, m_window); }
+void KeyEditor::commandFocused() { storeKeySet(); }
 
 void KeyEditor::selectPage(int page)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Dialogs.h"
 #include "KeySet.h"
 #include "SharedState.h"
 
@@ -18,7 +19,7 @@ public:
 // and switching pages.
 class KeyEditor {
 public:
-    KeyEditor(SharedState& state, KeyWindow& window, QString workingCopy);
+    KeyEditor(SharedState& state, KeyWindow& window, QString workingCopy, Dialogs& dialogs);
 
     // An item chosen from the key selector's list (typing chooses nothing).
     void keyChosen(int index);
@@ -28,10 +29,17 @@ public:
     void commandFocused();
     void selectPage(int page);
 
+    // The last write of the working copy failed (the user has been told).
+    bool isFailing() const { return m_failing; }
+
 private:
+    void storeKeySet();
+
     SharedState& m_state;
     KeyWindow& m_window;
     QString m_workingCopy;
+    Dialogs& m_dialogs;
+    bool m_failing = false;
 };
 
 } // namespace comkeys

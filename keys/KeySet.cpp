@@ -11,6 +11,15 @@ namespace {
 
     QString captionKey(int n) { return QStringLiteral("key") + QString::number(n); }
     QString commandKey(int n) { return QStringLiteral("Send") + QString::number(n); }
+
+    QStringList allKeys(QString (*name)(int))
+    {
+        QStringList keys;
+        for (int n = 1; n <= KeyCount; ++n) {
+            keys << name(n);
+        }
+        return keys;
+    }
 } // namespace
 
 QString workingCopyPath(const QString& programFolder)
@@ -20,32 +29,40 @@ QString workingCopyPath(const QString& programFolder)
 
 QString defaultCaption(int index) { return QStringLiteral("Key") + QString::number(index + 1); }
 
-bool WriteKeySet(const QString& workingCopy, const KeyBoard& keys)
+bool WriteKeySet(const QString& workingCopy, const KeyBoard& keys, QString* error)
 {
     Profile profile(workingCopy);
-    if (profile.load() == Profile::LoadResult::Unreadable) {
+    const Profile::LoadResult loaded = profile.load(error);
+    if (loaded == Profile::LoadResult::Unreadable) {
         return false;
     }
+    std::vector<std::pair<QString, QString>> captions;
+    std::vector<std::pair<QString, QString>> commands;
     for (int i = 0; i < KeyCount; ++i) {
         const int n = i + 1;
-        profile.setValue(KeyNameSection, captionKey(n), keys.caption(i));
+        captions.emplace_back(captionKey(n), keys.caption(i));
         const QString text = keys.command(i);
-        profile.setValue(KeySendSection, commandKey(n), text.isEmpty() ? Marker : text);
+        commands.emplace_back(commandKey(n), text.isEmpty() ? Marker : text);
     }
-    return profile.save();
+    // Section by section gives the same file as entry by entry: KeyName is created first.
+    const bool names = profile.setValues(KeyNameSection, captions);
+    const bool sends = profile.setValues(KeySendSection, commands);
+    if (loaded == Profile::LoadResult::Loaded && !names && !sends) {
+        return true; // the file already holds exactly this key set
+    }
+    return profile.save(error);
 }
 
-void ReadKeySet(const QString& workingCopy, KeyBoard& keys)
+void ReadKeySet(const Profile& profile, KeyBoard& keys)
 {
-    Profile profile(workingCopy);
-    profile.load();
+    const auto captions = profile.values(KeyNameSection, allKeys(captionKey));
+    const auto commands = profile.values(KeySendSection, allKeys(commandKey));
     for (int i = 0; i < KeyCount; ++i) {
-        const int n = i + 1;
-        const QString caption = ReadIniValue(profile, KeyNameSection, captionKey(n));
-        keys.setCaption(i, caption == Marker ? defaultCaption(i) : caption);
+        const QString caption = captions[std::size_t(i)].value_or(QString());
+        keys.setCaption(i, caption.isEmpty() || caption == Marker ? defaultCaption(i) : caption);
 
-        const QString command = ReadIniValue(profile, KeySendSection, commandKey(n));
-        if (command == Marker) {
+        const QString command = commands[std::size_t(i)].value_or(QString());
+        if (command.isEmpty() || command == Marker) {
             keys.setCommand(i, QString());
         } else if (!command.startsWith(u'"')) {
             keys.setCommand(i, u'"' + command + u'"');
@@ -53,6 +70,16 @@ void ReadKeySet(const QString& workingCopy, KeyBoard& keys)
             keys.setCommand(i, command);
         }
     }
+}
+
+bool ReadKeySet(const QString& workingCopy, KeyBoard& keys, QString* error)
+{
+    Profile profile(workingCopy);
+    if (profile.load(error) == Profile::LoadResult::Unreadable) {
+        return false;
+    }
+    ReadKeySet(profile, keys);
+    return true;
 }
 
 } // namespace comkeys

@@ -24,14 +24,20 @@ public:
     virtual void setCommand(int index, const QString& command) = 0;
 };
 
+class Profile;
+
 // Writes all 192 captions and commands into the profile in one read and one atomic replace:
 // the same entries in the same order as one write per entry, so a file created from nothing
-// holds KeyName (key1..key192) then KeySend (Send1..Send192). Returns false when nothing could
-// be stored (missing folder, unreadable or unwritable file); the keys are never touched.
-bool WriteKeySet(const QString& workingCopy, const KeyBoard& keys);
+// holds KeyName (key1..key192) then KeySend (Send1..Send192). Entries that already hold their
+// value keep their bytes. False, with the reason in *error, when the file could not be read or
+// written (missing folder, full disk, read-only); the old file then stays as it was and the
+// keys are never touched.
+bool WriteKeySet(const QString& workingCopy, const KeyBoard& keys, QString* error = nullptr);
 // Sets all captions and commands from the profile: a missing or marker caption gives the
 // default caption, a marker command an empty text, and a command not starting with a double
-// quotation mark gets a pair of them back.
-void ReadKeySet(const QString& workingCopy, KeyBoard& keys);
+// quotation mark gets a pair of them back. A missing file gives the defaults; an unreadable one
+// changes no key and returns false.
+bool ReadKeySet(const QString& workingCopy, KeyBoard& keys, QString* error = nullptr);
+void ReadKeySet(const Profile& profile, KeyBoard& keys);
 
 } // namespace comkeys

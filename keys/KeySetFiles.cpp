@@ -1,8 +1,9 @@
 #include "KeySetFiles.h"
 
-#include <QFile>
+#include "FileIo.h"
+#include "Profile.h"
+
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace comkeys {
 
@@ -27,60 +28,82 @@ namespace {
         const QFileInfo fb(b);
         return fa.exists() && fb.exists() && fa.canonicalFilePath() == fb.canonicalFilePath();
     }
+
+    // The bytes of a profile file, or nothing with the reason in *error.
+    std::optional<QByteArray> readProfileFile(const QString& path, QString* error)
+    {
+        QByteArray data;
+        switch (readWholeFile(path, Profile::MaxFileBytes, &data, error)) {
+        case ReadResult::Read:
+            return data;
+        case ReadResult::Missing:
+            *error = fileErrorReason(ENOENT);
+            break;
+        case ReadResult::TooLarge:
+        case ReadResult::Failed:
+            break;
+        }
+        return std::nullopt;
+    }
 } // namespace
 
-bool replaceFileWith(const QString& source, const QString& target)
+bool replaceFileWith(const QString& source, const QString& target, QString* error)
 {
+    QString why;
+    const std::optional<QByteArray> data = readProfileFile(source, &why);
+    if (!data) {
+        if (error) {
+            *error = QStringLiteral("无法读取 %1：%2").arg(source, why);
+        }
+        return false;
+    }
     if (isSameFile(source, target)) {
         return true;
     }
-    QFile in(source);
-    if (!QFileInfo(source).isFile() || !in.open(QIODevice::ReadOnly)) {
+    if (!writeFileAtomically(target, *data, &why)) {
+        if (error) {
+            *error = QStringLiteral("无法写入 %1：%2").arg(target, why);
+        }
         return false;
     }
-    const QByteArray data = in.readAll();
-    if (in.error() != QFileDevice::NoError) {
-        return false;
-    }
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly)) {
-        return false;
-    }
-    if (out.write(data) != data.size()) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit();
+    return true;
 }
 
-KeySetFiles::KeySetFiles(Dialogs& dialogs, KeyBoard& keys, QString programFolder)
+KeySetFiles::KeySetFiles(Dialogs& dialogs, KeyBoard& keys, QString workingCopy, QString dialogFolder)
     : m_dialogs(dialogs)
     , m_keys(keys)
-    , m_folder(std::move(programFolder))
+    , m_workingCopy(std::move(workingCopy))
+    , m_folder(std::move(dialogFolder))
 {
 }
 
-QString KeySetFiles::workingCopy() const { return workingCopyPath(m_folder); }
-
-FileDialogSettings KeySetFiles::saveDialog(const QString& programFolder)
+FileDialogSettings KeySetFiles::saveDialog(const QString& folder)
 {
-    return dialogSettings(FileDialogSettings::Kind::Save, QStringLiteral("保存RS232配置文件"),
-                          programFolder);
+    return dialogSettings(FileDialogSettings::Kind::Save, QStringLiteral("保存RS232配置文件"), folder);
 }
 
-FileDialogSettings KeySetFiles::loadDialog(const QString& programFolder)
+FileDialogSettings KeySetFiles::loadDialog(const QString& folder)
 {
-    return dialogSettings(FileDialogSettings::Kind::Open, QStringLiteral("调入配置文件"),
-                          programFolder);
+    return dialogSettings(FileDialogSettings::Kind::Open, QStringLiteral("调入配置文件"), folder);
 }
 
 void KeySetFiles::saveAs()
 {
-    WriteKeySet(workingCopy(), m_keys);
+    QString error;
+    // Saving an older working copy than the screen shows would report success for a lie.
+    if (!WriteKeySet(m_workingCopy, m_keys, &error)) {
+        m_dialogs.notice(QStringLiteral("无法更新工作副本 %1：%2。\n为免保存旧的键设置，没有另存配置文件。")
+                             .arg(m_workingCopy, error));
+        return;
+    }
     for (;;) {
         const std::optional<QString> chosen = m_dialogs.fileDialog(saveDialog(m_folder));
         if (!chosen || QFileInfo(*chosen).fileName() == IniPattern) {
             return;
+        }
+        if (QFileInfo(*chosen).isDir()) {
+            m_dialogs.notice(QStringLiteral("“%1”是一个文件夹，不能保存为配置文件，请换一个文件名。").arg(*chosen));
+            continue;
         }
         if (QFileInfo::exists(*chosen)) {
             const MessageAnswer answer = m_dialogs.message(
@@ -91,7 +114,8 @@ void KeySetFiles::saveAs()
             }
         }
         // The old file stays whole until the new one is complete.
-        if (!replaceFileWith(workingCopy(), *chosen)) {
+        if (!replaceFileWith(m_workingCopy, *chosen, &error)) {
+            m_dialogs.notice(QStringLiteral("配置文件没有保存。%1").arg(error));
             return;
         }
         m_dialogs.notice(QStringLiteral("配置文件保存成功！"));
@@ -121,11 +145,25 @@ void KeySetFiles::load()
     if (answer != MessageAnswer::Yes) {
         return;
     }
-    if (!replaceFileWith(*chosen, workingCopy())) {
-        return;
+    // Read first, then copy: the keys change only when both worked.
+    QString error;
+    {
+        const std::optional<QByteArray> data = readProfileFile(*chosen, &error);
+        if (!data) {
+            m_dialogs.notice(QStringLiteral("无法读取 %1：%2。\n没有调入配置，键设置未变。").arg(*chosen, error));
+            return;
+        }
+        if (!isSameFile(*chosen, m_workingCopy) && !writeFileAtomically(m_workingCopy, *data, &error)) {
+            m_dialogs.notice(QStringLiteral("无法写入工作副本 %1：%2。\n没有调入配置，键设置未变。").arg(m_workingCopy, error));
+            return;
+        }
+        Profile profile(m_workingCopy);
+        profile.setBytes(*data);
+        ReadKeySet(profile, m_keys);
     }
-    ReadKeySet(workingCopy(), m_keys);
-    WriteKeySet(workingCopy(), m_keys);
+    if (!WriteKeySet(m_workingCopy, m_keys, &error)) {
+        m_dialogs.notice(QStringLiteral("配置已调入，但无法更新工作副本 %1：%2").arg(m_workingCopy, error));
+    }
 }
 
 } // namespace comkeys

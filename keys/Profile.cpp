@@ -1,7 +1,10 @@
 #include "Profile.h"
 
-#include <QFile>
-#include <QSaveFile>
+#include "FileIo.h"
+
+#include <QHash>
+
+#include <algorithm>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -10,6 +13,9 @@ namespace comkeys {
 namespace {
 
     constexpr char Gb18030[] = "GB18030";
+    constexpr char Bom[] = "\xEF\xBB\xBF";
+
+    bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
     QStringView trimBlanks(QStringView s)
     {
@@ -24,9 +30,17 @@ namespace {
         return s.mid(b, e - b);
     }
 
-    bool sameName(QStringView a, QStringView b)
+    QByteArrayView trimBlanks(QByteArrayView s)
     {
-        return a.compare(b, Qt::CaseInsensitive) == 0;
+        qsizetype b = 0;
+        qsizetype e = s.size();
+        while (b < e && isBlank(s[b])) {
+            ++b;
+        }
+        while (e > b && isBlank(s[e - 1])) {
+            --e;
+        }
+        return s.sliced(b, e - b);
     }
 
     QString sanitizeValue(QString value)
@@ -36,109 +50,120 @@ namespace {
         return value;
     }
 
+    bool isAscii(QByteArrayView bytes)
+    {
+        for (char c : bytes) {
+            if (uchar(c) >= 0x80) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // One line of the file: [start, end) without its line end, which runs to next.
+    struct LineSpan {
+        qsizetype start = 0;
+        qsizetype end = 0;
+        qsizetype next = 0;
+        bool hasEol() const { return next > end; }
+    };
+
+    // Walks the lines of bytes from `from`; CR LF, CR and LF all end a line.
+    class Lines {
+    public:
+        Lines(const QByteArray& bytes, qsizetype from)
+            : m_data(bytes.constData())
+            , m_size(bytes.size())
+            , m_pos(from)
+        {
+        }
+        bool next(LineSpan& line)
+        {
+            if (m_pos >= m_size) {
+                return false;
+            }
+            line.start = m_pos;
+            qsizetype end = m_pos;
+            while (end < m_size && m_data[end] != '\r' && m_data[end] != '\n') {
+                ++end;
+            }
+            line.end = end;
+            qsizetype next = end;
+            if (next < m_size) {
+                next += (m_data[next] == '\r' && next + 1 < m_size && m_data[next + 1] == '\n') ? 2 : 1;
+            }
+            line.next = next;
+            m_pos = next;
+            return true;
+        }
+
+    private:
+        const char* m_data;
+        qsizetype m_size;
+        qsizetype m_pos;
+    };
+
 } // namespace
+
+// Where a section and its keys stand in the bytes.
+struct Profile::Scan {
+    bool sectionFound = false;
+    // Where a missing key goes: after the section's last entry (or its header), and whether
+    // that line has a line end of its own.
+    qsizetype insertAt = 0;
+    bool insertAfterEol = true;
+    struct Found {
+        LineSpan line;
+        qsizetype nameStart = 0;
+        qsizetype nameEnd = 0;
+        qsizetype valueStart = 0; // after '=', up to the line's trimmed end
+        qsizetype valueEnd = 0;
+    };
+    std::vector<std::optional<Found>> keys; // per key asked for, the first entry of that name
+};
 
 Profile::Profile(QString path)
     : m_path(std::move(path))
 {
 }
 
-Profile::LoadResult Profile::load()
+Profile::LoadResult Profile::load(QString* error)
 {
-    QFile file(m_path);
-    if (!file.exists()) {
+    QByteArray data;
+    switch (readWholeFile(m_path, MaxFileBytes, &data, error)) {
+    case ReadResult::Read:
+        setBytes(data);
+        return LoadResult::Loaded;
+    case ReadResult::Missing:
         setBytes({});
         return LoadResult::Missing;
+    case ReadResult::TooLarge:
+    case ReadResult::Failed:
+        break;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
-        setBytes({});
-        return LoadResult::Unreadable;
-    }
-    setBytes(file.readAll());
-    return file.error() == QFileDevice::NoError ? LoadResult::Loaded : LoadResult::Unreadable;
+    setBytes({});
+    return LoadResult::Unreadable;
 }
 
-void Profile::setBytes(const QByteArray& input)
+void Profile::setBytes(const QByteArray& bytes)
 {
-    m_preamble.clear();
-    m_sections.clear();
-    m_sectionIndex.clear();
-
-    QByteArray bytes = input;
-    m_bom = bytes.startsWith("\xEF\xBB\xBF");
-    if (m_bom) {
-        bytes.remove(0, 3);
-    }
-    {
-        // Stateless, so a sequence cut off at the end counts as invalid too; the decoder does its
-        // work when its result is converted.
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        const QString decoded = utf8.decode(bytes);
-        m_gb18030 = utf8.hasError();
-    }
-
-    qsizetype start = 0;
-    const qsizetype n = bytes.size();
-    while (start < n) {
-        qsizetype end = start;
-        while (end < n && bytes[end] != '\r' && bytes[end] != '\n') {
-            ++end;
-        }
-        qsizetype next = end;
-        if (next < n) {
-            next += (bytes[next] == '\r' && next + 1 < n && bytes[next + 1] == '\n') ? 2 : 1;
-        }
-        Line line = parseLine(bytes.mid(start, end - start), bytes.mid(end, next - end));
-        if (line.kind == Line::Kind::Header) {
-            // Only the first section of a name counts.
-            const QString folded = line.name.toCaseFolded();
-            if (!m_sectionIndex.contains(folded)) {
-                m_sectionIndex.insert(folded, int(m_sections.size()));
-            }
-            m_sections.push_back(Section { std::move(line), {} });
-        } else if (m_sections.empty()) {
-            m_preamble.push_back(std::move(line));
-        } else {
-            m_sections.back().body.push_back(std::move(line));
-        }
-        start = next;
-    }
+    m_bytes = bytes;
+    m_bodyStart = m_bytes.startsWith(Bom) ? 3 : 0;
+    // A sequence cut off at the end counts as invalid too, so the choice never changes when a
+    // write adds lines after it.
+    m_gb18030 = !QByteArrayView(m_bytes).sliced(m_bodyStart).isValidUtf8();
 }
 
-Profile::Line Profile::parseLine(QByteArray raw, QByteArray eol) const
+QString Profile::decode(QByteArrayView bytes) const
 {
-    Line line;
-    QString text;
+    if (isAscii(bytes)) {
+        return QString::fromLatin1(bytes);
+    }
     if (m_gb18030) {
         QStringDecoder decoder(Gb18030, QStringDecoder::Flag::Stateless);
-        text = decoder.decode(raw);
-    } else {
-        text = QString::fromUtf8(raw);
+        return decoder.decode(bytes);
     }
-    line.raw = std::move(raw);
-    line.eol = std::move(eol);
-
-    const QStringView t = trimBlanks(text);
-    if (t.isEmpty()) {
-        line.kind = Line::Kind::Blank;
-    } else if (t.front() == u';') {
-        line.kind = Line::Kind::Comment;
-    } else if (t.front() == u'[') {
-        line.kind = Line::Kind::Header;
-        QStringView name = t.mid(1);
-        const qsizetype close = name.indexOf(u']');
-        if (close >= 0) {
-            name = name.left(close);
-        }
-        line.name = trimBlanks(name).toString();
-    } else if (const qsizetype eq = t.indexOf(u'='); eq >= 0) {
-        line.kind = Line::Kind::Entry;
-        line.name = trimBlanks(t.left(eq)).toString();
-        line.value = t.mid(eq + 1).toString();
-    } else {
-        line.kind = Line::Kind::Other;
-    }
-    return line;
+    return QString::fromUtf8(bytes);
 }
 
 QByteArray Profile::encode(const QString& text) const
@@ -150,124 +175,175 @@ QByteArray Profile::encode(const QString& text) const
     return text.toUtf8();
 }
 
-const Profile::Section* Profile::findSection(QStringView name) const
+Profile::Scan Profile::scan(QStringView section, const QStringList& keys) const
 {
-    const auto it = m_sectionIndex.constFind(name.toString().toCaseFolded());
-    return it == m_sectionIndex.cend() ? nullptr : &m_sections[std::size_t(*it)];
+    Scan result;
+    result.keys.resize(std::size_t(keys.size()));
+    QHash<QString, int> wanted;
+    for (int i = 0; i < keys.size(); ++i) {
+        wanted.insert(keys[i].toCaseFolded(), i);
+    }
+    qsizetype remaining = wanted.size();
+    const QByteArrayView all(m_bytes);
+    bool inSection = false;
+    bool lastHasEol = true;
+    Lines lines(m_bytes, m_bodyStart);
+    LineSpan line;
+    while (lines.next(line)) {
+        lastHasEol = line.hasEol();
+        const QByteArrayView raw = all.sliced(line.start, line.end - line.start);
+        const QByteArrayView t = trimBlanks(raw);
+        if (t.isEmpty() || t.front() == ';') {
+            continue;
+        }
+        if (t.front() == '[') {
+            if (inSection) {
+                break; // the first section of a name is the one that counts
+            }
+            // A ']' byte can be part of a GB18030 character: find it in the decoded text.
+            const QString text = decode(t.sliced(1));
+            QStringView name(text);
+            if (const qsizetype close = name.indexOf(u']'); close >= 0) {
+                name = name.left(close);
+            }
+            if (trimBlanks(name).compare(section, Qt::CaseInsensitive) == 0) {
+                inSection = true;
+                result.sectionFound = true;
+                result.insertAt = line.next;
+                result.insertAfterEol = line.hasEol();
+            }
+            continue;
+        }
+        if (!inSection) {
+            continue;
+        }
+        // Entries and unknown content both move the insertion point; '=' is never part of a
+        // multi-byte character in either encoding.
+        result.insertAt = line.next;
+        result.insertAfterEol = line.hasEol();
+        const qsizetype eq = t.indexOf('=');
+        if (eq < 0 || remaining == 0) {
+            continue;
+        }
+        const QByteArrayView name = trimBlanks(t.first(eq));
+        const auto it = wanted.constFind(decode(name).toCaseFolded());
+        if (it == wanted.cend() || result.keys[std::size_t(*it)]) {
+            continue;
+        }
+        Scan::Found found;
+        found.line = line;
+        found.nameStart = name.data() - all.data();
+        found.nameEnd = found.nameStart + name.size();
+        found.valueStart = (t.data() - all.data()) + eq + 1;
+        found.valueEnd = (t.data() - all.data()) + t.size();
+        result.keys[std::size_t(*it)] = found;
+        --remaining;
+    }
+    if (!result.sectionFound) {
+        result.insertAt = m_bytes.size();
+        result.insertAfterEol = m_bytes.size() <= m_bodyStart || lastHasEol;
+    }
+    return result;
 }
 
-std::optional<QString> Profile::value(QStringView section, QStringView key) const
+std::vector<std::optional<QString>> Profile::values(QStringView section, const QStringList& keys) const
 {
-    const Section* s = findSection(section);
-    if (!s) {
-        return std::nullopt;
-    }
-    for (const Line& line : s->body) {
-        if (line.kind == Line::Kind::Entry && sameName(line.name, key)) {
-            QStringView v = trimBlanks(line.value);
-            if (v.size() >= 2 && v.front() == v.back() && (v.front() == u'"' || v.front() == u'\'')) {
-                v = v.mid(1, v.size() - 2);
-            }
-            return v.toString();
+    const Scan s = scan(section, keys);
+    std::vector<std::optional<QString>> out(std::size_t(keys.size()));
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (!s.keys[i]) {
+            continue;
         }
-    }
-    return std::nullopt;
-}
-
-void Profile::setValue(const QString& section, const QString& key, const QString& value)
-{
-    const QString clean = sanitizeValue(value);
-    auto entryLine = [&](const QString& name, QByteArray eol) {
-        Line line;
-        line.kind = Line::Kind::Entry;
-        line.name = name;
-        line.value = clean;
-        line.raw = encode(name + u'=' + clean);
-        line.eol = std::move(eol);
-        return line;
-    };
-
-    if (const Section* found = findSection(section)) {
-        Section& s = m_sections[std::size_t(found - m_sections.data())];
-        std::size_t insertAt = 0;
-        for (std::size_t i = 0; i < s.body.size(); ++i) {
-            Line& line = s.body[i];
-            if (line.kind == Line::Kind::Entry && sameName(line.name, key)) {
-                line = entryLine(line.name, line.eol);
-                return;
-            }
-            if (line.kind == Line::Kind::Entry || line.kind == Line::Kind::Other) {
-                insertAt = i + 1;
-            }
+        const Scan::Found& f = *s.keys[i];
+        const QString text = decode(QByteArrayView(m_bytes).sliced(f.valueStart, f.valueEnd - f.valueStart));
+        QStringView v = trimBlanks(text);
+        if (v.size() >= 2 && v.front() == v.back() && (v.front() == u'"' || v.front() == u'\'')) {
+            v = v.mid(1, v.size() - 2);
         }
-        Line& before = insertAt == 0 ? s.header : s.body[insertAt - 1];
-        if (before.eol.isEmpty()) {
-            before.eol = "\r\n";
-        }
-        s.body.insert(s.body.begin() + std::ptrdiff_t(insertAt), entryLine(key, "\r\n"));
-        return;
-    }
-
-    Line* last = nullptr;
-    if (!m_sections.empty()) {
-        Section& s = m_sections.back();
-        last = s.body.empty() ? &s.header : &s.body.back();
-    } else if (!m_preamble.empty()) {
-        last = &m_preamble.back();
-    }
-    if (last && last->eol.isEmpty()) {
-        last->eol = "\r\n";
-    }
-    Section s;
-    s.header.kind = Line::Kind::Header;
-    s.header.name = section;
-    s.header.raw = encode(u'[' + section + u']');
-    s.header.eol = "\r\n";
-    s.body.push_back(entryLine(key, "\r\n"));
-    m_sectionIndex.insert(section.toCaseFolded(), int(m_sections.size()));
-    m_sections.push_back(std::move(s));
-}
-
-QByteArray Profile::bytes() const
-{
-    QByteArray out;
-    if (m_bom) {
-        out += "\xEF\xBB\xBF";
-    }
-    auto put = [&out](const Line& line) {
-        out += line.raw;
-        out += line.eol;
-    };
-    for (const Line& line : m_preamble) {
-        put(line);
-    }
-    for (const Section& s : m_sections) {
-        put(s.header);
-        for (const Line& line : s.body) {
-            put(line);
-        }
+        out[i] = v.toString();
     }
     return out;
 }
 
-bool Profile::save(QString* error) const
+std::optional<QString> Profile::value(QStringView section, QStringView key) const
 {
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error) {
-            *error = file.errorString();
+    return values(section, { key.toString() }).front();
+}
+
+bool Profile::setValue(const QString& section, const QString& key, const QString& value)
+{
+    return setValues(section, { { key, value } });
+}
+
+bool Profile::setValues(const QString& section, const std::vector<std::pair<QString, QString>>& entries)
+{
+    QStringList keys;
+    keys.reserve(qsizetype(entries.size()));
+    for (const auto& e : entries) {
+        keys << e.first;
+    }
+    const Scan s = scan(section, keys);
+
+    struct Edit {
+        qsizetype from;
+        qsizetype to;
+        QByteArray bytes;
+    };
+    std::vector<Edit> edits;
+    QByteArray inserted;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const QString clean = sanitizeValue(entries[i].second);
+        if (const auto& f = s.keys[i]) {
+            const QByteArrayView stored = QByteArrayView(m_bytes).sliced(f->valueStart, f->valueEnd - f->valueStart);
+            if (decode(stored) == clean) {
+                continue; // unchanged: its bytes stay exactly as they are
+            }
+            QByteArray line = m_bytes.mid(f->nameStart, f->nameEnd - f->nameStart);
+            line += '=';
+            line += encode(clean);
+            line += "\r\n";
+            edits.push_back({ f->line.start, f->line.next, std::move(line) });
+        } else {
+            inserted += encode(entries[i].first + u'=' + clean);
+            inserted += "\r\n";
         }
+    }
+    if (!inserted.isEmpty()) {
+        // A last line without a line end gets one, unless it was just rewritten with one.
+        const bool anchorRewritten = std::any_of(edits.begin(), edits.end(),
+                                                 [&](const Edit& e) { return e.to == s.insertAt && e.from < e.to; });
+        QByteArray block;
+        if (!s.insertAfterEol && !anchorRewritten) {
+            block += "\r\n";
+        }
+        if (!s.sectionFound) {
+            block += encode(u'[' + section + u']');
+            block += "\r\n";
+        }
+        block += inserted;
+        edits.push_back({ s.insertAt, s.insertAt, std::move(block) });
+    }
+    if (edits.empty()) {
         return false;
     }
-    const QByteArray data = bytes();
-    if (file.write(data) != data.size() || !file.commit()) {
-        if (error) {
-            *error = file.errorString();
-        }
-        file.cancelWriting();
-        return false;
+    std::stable_sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.from < b.from; });
+    QByteArray out;
+    qsizetype grow = 0;
+    for (const Edit& e : edits) {
+        grow += e.bytes.size() - (e.to - e.from);
     }
+    out.reserve(m_bytes.size() + grow);
+    qsizetype pos = 0;
+    for (const Edit& e : edits) {
+        out.append(m_bytes.constData() + pos, e.from - pos);
+        out += e.bytes;
+        pos = e.to;
+    }
+    out.append(m_bytes.constData() + pos, m_bytes.size() - pos);
+    m_bytes = std::move(out);
     return true;
 }
+
+bool Profile::save(QString* error) const { return writeFileAtomically(m_path, m_bytes, error); }
 
 } // namespace comkeys

@@ -58,14 +58,14 @@ private Q_SLOTS:
     void commandLineNoticeComesFirst()
     {
         ScriptedDialogs dialogs;
-        QLockFile lock(m_dir->filePath(QStringLiteral("a.lock")));
+        InstanceLock lock({ m_dir->filePath(QStringLiteral("a.lock")) });
         QVERIFY(runStartup({ QStringLiteral("one"), QStringLiteral("two") }, dialogs, lock));
         QCOMPARE(dialogs.texts(), QStringList { QStringLiteral("one two") });
         QCOMPARE(dialogs.messages[0].title, QStringLiteral("ComKeys"));
         QCOMPARE(dialogs.messages[0].icon, MessageIcon::None);
 
         ScriptedDialogs quiet;
-        QLockFile other(m_dir->filePath(QStringLiteral("b.lock")));
+        InstanceLock other({ m_dir->filePath(QStringLiteral("b.lock")) });
         QVERIFY(runStartup({}, quiet, other));
         QVERIFY(quiet.messages.isEmpty());
     }
@@ -76,7 +76,7 @@ private Q_SLOTS:
         QLockFile first(path);
         QVERIFY(first.tryLock(0));
         ScriptedDialogs dialogs;
-        QLockFile second(path);
+        InstanceLock second({ path });
         QVERIFY(!runStartup({ QStringLiteral("arg") }, dialogs, second));
         QCOMPARE(dialogs.texts(), (QStringList { QStringLiteral("arg"),
                                                  QStringLiteral("我已经运行了哦，在[开始]右边的任务栏找找看吧！") }));
@@ -100,7 +100,7 @@ private Q_SLOTS:
         QTRY_VERIFY(QFileInfo::exists(path));
 
         ScriptedDialogs second;
-        QLockFile secondLock(path);
+        InstanceLock secondLock({ path });
         QVERIFY(!runStartup({}, second, secondLock));
         QCOMPARE(second.texts(), QStringList { QStringLiteral("我已经运行了哦，在[开始]右边的任务栏找找看吧！") });
         QCOMPARE(tool.state(), QProcess::Running);
@@ -109,9 +109,62 @@ private Q_SLOTS:
         QVERIFY(tool.waitForFinished());
         QVERIFY(QFileInfo::exists(path));
         ScriptedDialogs next;
-        QLockFile lock(path);
+        InstanceLock lock({ path });
         QVERIFY(runStartup({}, next, lock));
         QVERIFY(next.messages.isEmpty());
+    }
+
+    void lockThatCannotBeMadeIsNeverIgnored()
+    {
+        // The first place cannot hold a lock: the next one is used, by both instances alike.
+        const QString impossible = m_dir->filePath(QStringLiteral("no/such/folder/x.lock"));
+        const QString fallback = m_dir->filePath(QStringLiteral("fallback.lock"));
+        InstanceLock first({ impossible, fallback });
+        ScriptedDialogs dialogs;
+        QVERIFY(runStartup({}, dialogs, first));
+        QCOMPARE(first.path(), fallback);
+        InstanceLock second({ impossible, fallback });
+        QVERIFY(!runStartup({}, dialogs, second));
+        QCOMPARE(dialogs.texts(), QStringList { QStringLiteral("我已经运行了哦，在[开始]右边的任务栏找找看吧！") });
+
+        // Nowhere to put it: the user is told and the tool does not start.
+        ScriptedDialogs none;
+        InstanceLock nowhere({ impossible });
+        QVERIFY(!runStartup({}, none, nowhere));
+        QCOMPARE(none.messages.size(), 1);
+        QVERIFY(none.texts()[0].startsWith(QStringLiteral("无法创建单实例锁文件")));
+        QCOMPARE(none.messages[0].title, QStringLiteral("ComKeys"));
+    }
+
+    void displayThatCannotBeReachedEndsInOneLine_data()
+    {
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("none set") << QString() << "no display found";
+        QTest::newRow("set but absent") << ":987" << "the display cannot be reached (DISPLAY=:987)";
+    }
+
+    void displayThatCannotBeReachedEndsInOneLine()
+    {
+        QFETCH(QString, display);
+        QFETCH(QString, says);
+        QProcess tool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("DISPLAY"));
+        if (!display.isEmpty()) {
+            env.insert(QStringLiteral("DISPLAY"), display);
+        }
+        env.insert(QStringLiteral("COMKEYS_LOCK_FILE"), m_dir->filePath(QStringLiteral("e.lock")));
+        tool.setProcessEnvironment(env);
+        tool.start(QStringLiteral(COMKEYS_APP), {});
+        QVERIFY(tool.waitForFinished(20000));
+        QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tool.exitCode(), 1);
+        const QStringList lines = QString::fromLocal8Bit(tool.readAllStandardError()).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].contains(says) && lines[0].contains(QStringLiteral("xvfb-run -a")), qPrintable(lines[0]));
     }
 
     // Layout.
@@ -360,6 +413,23 @@ private Q_SLOTS:
         QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("Command2")), Qt::LeftButton);
         QCOMPARE(m_window->keyButton(4)->text(), QStringLiteral("Key5"));
         QCOMPARE(m_window->keyText(0)->text(), QString());
+    }
+
+    void longCommandsSurviveTheWindow()
+    {
+        // Longer than a line edit takes by default: stored, loaded back and shown whole.
+        const QString command = u'"' + QString(40000, u'x') + u'"';
+        m_window->keyText(5)->setText(command);
+        QCOMPARE(m_window->keyText(5)->text(), command);
+        const QString saved = m_dir->filePath(QStringLiteral("long.ini"));
+        m_dialogs->files = { saved, saved };
+        m_dialogs->answers = { MessageAnswer::Yes };
+        m_window->files().saveAs();
+        QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("Command2")), Qt::LeftButton);
+        QCOMPARE(m_window->keyText(5)->text(), QString());
+        m_window->files().load();
+        QCOMPARE(m_window->keyText(5)->text(), command);
+        QCOMPARE(m_dialogs->texts(), (QStringList { QStringLiteral("配置文件保存成功！"), QStringLiteral("确定要覆盖当前的配置吗？") }));
     }
 
     void typingIntoTheListsChoosesNothing()

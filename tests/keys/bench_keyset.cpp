@@ -1,7 +1,9 @@
 // Times WriteKeySet and ReadKeySet for a full key set on real files, and focus changes between
 // command boxes of the real main window (each writes the whole key set).
 #include "KeySet.h"
+#include "KeySetFiles.h"
 #include "PrivateDesign.h"
+#include "Profile.h"
 
 #include <QApplication>
 #include <QDir>
@@ -29,6 +31,63 @@ public:
     std::array<QString, KeyCount> captions;
     std::array<QString, KeyCount> commands;
 };
+
+qint64 statusKiB(const char* field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field)) {
+            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong();
+        }
+    }
+    return -1;
+}
+
+struct YesDialogs : Dialogs {
+    QString file;
+    QStringList shown;
+    MessageAnswer message(const QString& text, const QString&, MessageIcon, MessageButtons) override
+    {
+        shown << text;
+        return MessageAnswer::Yes;
+    }
+    std::optional<QString> fileDialog(const FileDialogSettings&) override { return file; }
+};
+
+// Loads a large hostile file as a key set: the time and the memory it takes beyond what the
+// process held before (the peak is reset first).
+void hostileLoad(QTextStream& out, const QString& folder, const char* name, const QByteArray& content)
+{
+    const QString file = folder + QStringLiteral("/hostile.ini");
+    {
+        QFile f(file);
+        if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size()) {
+            out << name << ": cannot write the file\n";
+            return;
+        }
+    }
+    Keys keys;
+    YesDialogs dialogs;
+    dialogs.file = file;
+    KeySetFiles files(dialogs, keys, folder + QStringLiteral("/Modules/Temp.ini"), folder);
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    const bool reset = clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
+    clear.close();
+    const qint64 before = statusKiB("VmRSS:");
+    QElapsedTimer t;
+    t.start();
+    files.load();
+    const double ms = double(t.nsecsElapsed()) / 1e6;
+    const qint64 peak = statusKiB("VmHWM:");
+    out << name << " (" << content.size() / 1024 << " KiB, " << content.count('\n') << " lines): load " << ms
+        << " ms, memory beyond the start " << (reset ? double(peak - before) / 1024 : -1.0) << " MiB = "
+        << (reset ? double(peak - before) * 1024 / double(content.size()) : -1.0)
+        << " x the file (targets: under 1000 ms, under 4 x)" << (dialogs.shown.size() == 1 ? "" : "; MESSAGES SHOWN")
+        << "\n";
+}
 
 template <class F>
 void report(QTextStream& out, const char* name, int passes, F&& pass, int targetMs = 5)
@@ -69,6 +128,24 @@ int main(int argc, char* argv[])
     out << "round trip " << (back.captions == keys.captions && back.commands == keys.commands ? "exact" : "DIFFERS")
         << "\n";
 
+    QDir(dir.path()).mkdir(QStringLiteral("Modules"));
+    {
+        QByteArray same;
+        same.reserve(4 * 1024 * 1024);
+        while (same.size() < 4 * 1024 * 1024) {
+            same += "x=1\n";
+        }
+        hostileLoad(out, dir.path(), "a million x=1 lines", same);
+        QByteArray distinct = "[KeySend]\n";
+        for (int i = 0; distinct.size() < 4 * 1024 * 1024 - 16; ++i) {
+            distinct += "k" + QByteArray::number(i) + "=1\n";
+        }
+        hostileLoad(out, dir.path(), "distinct keys in the key-set section", distinct);
+        QByteArray over(Profile::MaxFileBytes + 1, 'x');
+        hostileLoad(out, dir.path(), "one byte over the bound (refused unread)", over);
+        QFile::remove(dir.filePath(QStringLiteral("Modules/Temp.ini")));
+    }
+
     struct NoDialogs : Dialogs {
         MessageAnswer message(const QString&, const QString&, MessageIcon, MessageButtons) override
         {
@@ -76,7 +153,6 @@ int main(int argc, char* argv[])
         }
         std::optional<QString> fileDialog(const FileDialogSettings&) override { return std::nullopt; }
     } dialogs;
-    QDir(dir.path()).mkdir(QStringLiteral("Modules"));
     PrivateDesign window(dialogs, dir.path());
     window.show();
     (void)QTest::qWaitForWindowActive(&window);

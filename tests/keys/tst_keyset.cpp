@@ -5,6 +5,8 @@
 #include "TestFiles.h"
 #include "KeySetFiles.h"
 #include "ScriptedDialogs.h"
+#include "SmallDisk.h"
+#include "Profile.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +17,7 @@ using namespace comkeys;
 using comkeys::test::readAll;
 using comkeys::test::writeAll;
 using comkeys::test::ScriptedDialogs;
+using comkeys::test::SmallDisk;
 
 namespace {
 
@@ -191,7 +194,8 @@ private Q_SLOTS:
     {
         ArrayKeys keys;
         SharedState state;
-        KeyEditor editor(state, keys, m_working);
+        ScriptedDialogs dialogs;
+        KeyEditor editor(state, keys, m_working, dialogs);
         editor.rename(QStringLiteral("First"));
         QCOMPARE(keys.captions[0], QStringLiteral("First"));
         QCOMPARE(ReadIniValue(m_working, QStringLiteral("KeyName"), QStringLiteral("key1")), QStringLiteral("First"));
@@ -214,7 +218,8 @@ private Q_SLOTS:
     {
         ArrayKeys keys;
         SharedState state;
-        KeyEditor editor(state, keys, m_working);
+        ScriptedDialogs dialogs;
+        KeyEditor editor(state, keys, m_working, dialogs);
         keys.captions[9] = QStringLiteral("Ten");
         keys.commands[9] = QStringLiteral("\"T\"");
         editor.commandFocused();
@@ -233,7 +238,8 @@ private Q_SLOTS:
     {
         ArrayKeys keys;
         SharedState state;
-        KeyEditor editor(state, keys, m_working);
+        ScriptedDialogs dialogs;
+        KeyEditor editor(state, keys, m_working, dialogs);
         editor.selectPage(3);
         QCOMPARE(keys.pageLeft, (std::array<int, 4> { 14875, 14875, 14875, 0 }));
         QCOMPARE(keys.red, (std::array<bool, 4> { false, false, false, true }));
@@ -264,7 +270,7 @@ private Q_SLOTS:
     {
         ArrayKeys keys;
         ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_dir->path());
+        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
         files.saveAs();
         QVERIFY(QFileInfo::exists(m_working));
         QCOMPARE(dialogs.messages.size(), 0);
@@ -282,7 +288,7 @@ private Q_SLOTS:
         ArrayKeys keys;
         keys.commands[0] = QStringLiteral("\"AT\"");
         ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_dir->path());
+        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
         const QString target = m_dir->filePath(QStringLiteral("mine.ini"));
         dialogs.files = { target };
         files.saveAs();
@@ -312,7 +318,7 @@ private Q_SLOTS:
     {
         ArrayKeys keys;
         ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_dir->path());
+        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
         const QString plain = m_dir->filePath(QStringLiteral("noext"));
         dialogs.files = { plain };
         files.saveAs();
@@ -337,26 +343,31 @@ private Q_SLOTS:
     {
         ArrayKeys keys;
         ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_dir->path());
-        // A folder in the way of the target cannot be replaced: no success, nothing lost.
+        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
+        // A folder named like a key set: said so, and the dialog comes back for another name.
         const QString blocked = m_dir->filePath(QStringLiteral("blocked.ini"));
         QVERIFY(QDir().mkpath(blocked + QStringLiteral("/inside")));
         dialogs.files = { blocked };
-        dialogs.answers = { MessageAnswer::Yes };
         files.saveAs();
         QVERIFY(QFileInfo::exists(blocked + QStringLiteral("/inside")));
-        QVERIFY(!dialogs.texts().contains(QStringLiteral("配置文件保存成功！")));
+        QCOMPARE(dialogs.dialogs.size(), 2);
+        QCOMPARE(dialogs.messages.size(), 1);
+        QVERIFY(dialogs.texts()[0].contains(QStringLiteral("是一个文件夹")));
 
-        // Without the Modules folder nothing can be saved; an existing target stays as it was.
+        // Without the Modules folder the working copy cannot be brought up to date: nothing
+        // older than the screen is saved, and the user is told before any dialog.
         QVERIFY(QDir(m_dir->filePath(QStringLiteral("Modules"))).removeRecursively());
         const QString old = m_dir->filePath(QStringLiteral("old.ini"));
         writeAll(old, "[KeyName]\r\nkey1=Old\r\n");
         dialogs.messages.clear();
+        dialogs.dialogs.clear();
         dialogs.files = { old };
         dialogs.answers = { MessageAnswer::Yes };
         files.saveAs();
         QCOMPARE(readAll(old), QByteArray("[KeyName]\r\nkey1=Old\r\n"));
-        QCOMPARE(dialogs.texts(), QStringList { QStringLiteral("确定要覆盖原来的配置文件吗？\r\nRename Select[No]!") });
+        QCOMPARE(dialogs.dialogs.size(), 0);
+        QCOMPARE(dialogs.messages.size(), 1);
+        QVERIFY(dialogs.texts()[0].startsWith(QStringLiteral("无法更新工作副本")));
     }
 
     void saveAsOntoTheWorkingCopyKeepsIt()
@@ -364,7 +375,7 @@ private Q_SLOTS:
         ArrayKeys keys;
         keys.captions[0] = QStringLiteral("Kept");
         ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_dir->path());
+        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
         dialogs.files = { m_working };
         dialogs.answers = { MessageAnswer::Yes };
         files.saveAs();
@@ -377,7 +388,7 @@ private Q_SLOTS:
     {
         ArrayKeys keys;
         ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_dir->path());
+        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
         const QString saved = m_dir->filePath(QStringLiteral("set.ini"));
         writeAll(saved, "[KeyName]\r\nkey1=Loaded\r\n");
         writeAll(m_working, "[KeyName]\r\nkey1=Working\r\n");
@@ -400,10 +411,13 @@ private Q_SLOTS:
         QCOMPARE(keys.captions[0], QStringLiteral("Key1"));
         QCOMPARE(readAll(m_working), QByteArray("[KeyName]\r\nkey1=Working\r\n"));
 
-        // A name ending in .ini that names no file: asked, then nothing changes.
+        // A name ending in .ini that names no file: asked, then told, and nothing changes.
+        dialogs.messages.clear();
         dialogs.files = { m_dir->filePath(QStringLiteral("absent.ini")) };
         dialogs.answers = { MessageAnswer::Yes };
         files.load();
+        QCOMPARE(dialogs.messages.size(), 2);
+        QVERIFY(dialogs.texts()[1].startsWith(QStringLiteral("无法读取")));
         QCOMPARE(keys.captions[0], QStringLiteral("Key1"));
         QCOMPARE(readAll(m_working), QByteArray("[KeyName]\r\nkey1=Working\r\n"));
 
@@ -422,7 +436,7 @@ private Q_SLOTS:
         keys.captions[2] = QStringLiteral("x");
         keys.commands[2] = QStringLiteral("\"y\"");
         ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_dir->path());
+        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
         const QString empty = m_dir->filePath(QStringLiteral("empty.ini"));
         writeAll(empty, QByteArray());
         dialogs.files = { empty };
@@ -444,13 +458,13 @@ private Q_SLOTS:
             keys.commands[i] = QStringLiteral("\"CMD %1\"").arg(i);
         }
         ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_dir->path());
+        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
         const QString saved = m_dir->filePath(QStringLiteral("all.ini"));
         dialogs.files = { saved };
         files.saveAs();
 
         ArrayKeys other;
-        KeySetFiles otherFiles(dialogs, other, m_dir->path());
+        KeySetFiles otherFiles(dialogs, other, m_working, m_dir->path());
         dialogs.files = { saved };
         dialogs.answers = { MessageAnswer::Yes };
         otherFiles.load();
@@ -470,7 +484,7 @@ private Q_SLOTS:
         QVERIFY(WriteKeySet(m_working, keys));
         keys.captions[0] = QStringLiteral("Changed");
         ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_dir->path());
+        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
         dialogs.files = { m_working };
         dialogs.answers = { MessageAnswer::Yes };
         files.load();
@@ -485,12 +499,136 @@ private Q_SLOTS:
         writeAll(saved, "[KeyName]\r\nkey1=Loaded\r\n");
         ArrayKeys keys;
         ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_dir->path());
+        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
         dialogs.files = { saved };
         dialogs.answers = { MessageAnswer::Yes };
         files.load();
         QCOMPARE(keys.captions[0], QStringLiteral("Key1"));
         QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("Modules"))));
+    }
+
+    // Writes that cannot happen: a full disk and a read-only folder, for real.
+
+    void writesThatFailKeepEveryFile_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("full disk") << false;
+        QTest::newRow("read-only folder") << true;
+    }
+
+    void writesThatFailKeepEveryFile()
+    {
+        QFETCH(bool, readOnly);
+        SmallDisk disk;
+        if (!disk.ready()) {
+            QSKIP(disk.why());
+        }
+        QVERIFY(QDir(disk.path()).mkdir(QStringLiteral("Modules")));
+        const QString working = disk.filePath(QStringLiteral("Modules/Temp.ini"));
+        const QString saved = disk.filePath(QStringLiteral("set.ini"));
+        const QString other = disk.filePath(QStringLiteral("other.ini"));
+        ArrayKeys keys;
+        keys.commands[0] = QStringLiteral("\"AT\"");
+        QVERIFY(WriteKeySet(working, keys));
+        QVERIFY(WriteKeySet(saved, keys));
+        writeAll(other, "[KeyName]\r\nkey1=Other\r\n");
+        const QByteArray workingBefore = readAll(working);
+        const QByteArray savedBefore = readAll(saved);
+        auto breakDisk = [&] { readOnly ? disk.setReadOnly(true) : disk.fill(); };
+        auto mendDisk = [&] { readOnly ? disk.setReadOnly(false) : disk.free(); };
+
+        ScriptedDialogs dialogs;
+        SharedState state;
+        KeyEditor editor(state, keys, working, dialogs);
+        KeySetFiles files(dialogs, keys, working, disk.path());
+        breakDisk();
+
+        // Clicks into command boxes: told once, the file and the screen both kept.
+        keys.captions[0] = QStringLiteral("New");
+        editor.commandFocused();
+        editor.commandFocused();
+        QCOMPARE(dialogs.messages.size(), 1);
+        QVERIFY(dialogs.texts()[0].startsWith(QStringLiteral("键设置没有保存到工作副本")));
+        QVERIFY(dialogs.texts()[0].contains(readOnly ? QStringLiteral("只读") : QStringLiteral("磁盘空间不足")));
+        QCOMPARE(readAll(working), workingBefore);
+        QCOMPARE(keys.captions[0], QStringLiteral("New"));
+
+        // Save-as would save the older working copy: refused before the dialog.
+        dialogs.messages.clear();
+        files.saveAs();
+        QCOMPARE(dialogs.dialogs.size(), 0);
+        QVERIFY(dialogs.texts().value(0).startsWith(QStringLiteral("无法更新工作副本")));
+
+        // With the screen back in step, save-as onto an existing set fails and says so.
+        keys.captions[0] = QStringLiteral("Key1");
+        dialogs.messages.clear();
+        dialogs.files = { saved };
+        dialogs.answers = { MessageAnswer::Yes };
+        files.saveAs();
+        QVERIFY(dialogs.texts().last().startsWith(QStringLiteral("配置文件没有保存")));
+        QVERIFY(!dialogs.texts().contains(QStringLiteral("配置文件保存成功！")));
+        QCOMPARE(readAll(saved), savedBefore);
+
+        // Load cannot copy into the working copy: keys and file stay.
+        dialogs.messages.clear();
+        dialogs.files = { other };
+        dialogs.answers = { MessageAnswer::Yes };
+        files.load();
+        QVERIFY(dialogs.texts().last().startsWith(QStringLiteral("无法写入工作副本")));
+        QCOMPARE(keys.captions[0], QStringLiteral("Key1"));
+        QCOMPARE(keys.commands[0], QStringLiteral("\"AT\""));
+        QCOMPARE(readAll(working), workingBefore);
+
+        // Mended, the next click stores; broken anew, the user hears of it anew.
+        mendDisk();
+        dialogs.messages.clear();
+        keys.captions[1] = QStringLiteral("Two");
+        editor.commandFocused();
+        QVERIFY(dialogs.messages.isEmpty());
+        QVERIFY(readAll(working).contains("key2=Two\r\n"));
+        breakDisk();
+        keys.captions[1] = QStringLiteral("Three");
+        editor.commandFocused();
+        QCOMPARE(dialogs.messages.size(), 1);
+        mendDisk();
+    }
+
+    void unreadableFilesChangeNoKey()
+    {
+        ArrayKeys keys;
+        keys.captions[0] = QStringLiteral("Mine");
+        ScriptedDialogs dialogs;
+        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
+        // The working copy itself, unreadable (larger than any key set), chosen for loading.
+        writeAll(m_working, "[KeyName]\r\n" + QByteArray(Profile::MaxFileBytes, ';'));
+        QVERIFY(!ReadKeySet(m_working, keys));
+        dialogs.files = { m_working };
+        dialogs.answers = { MessageAnswer::Yes };
+        files.load();
+        QCOMPARE(keys.captions[0], QStringLiteral("Mine"));
+        QVERIFY(dialogs.texts().last().contains(QStringLiteral("太大")));
+        QCOMPARE(QFileInfo(m_working).size(), Profile::MaxFileBytes + 11);
+    }
+
+    void loadKeepsBytesItCannotDecode()
+    {
+        // A file that is not UTF-8 throughout: entries the load does not change keep their bytes.
+        const QString mixed = m_dir->filePath(QStringLiteral("mixed.ini"));
+        const QByteArray key1("key1=\xE4\xB8\xAD\r\n");
+        const QByteArray key2("key2=caf\xE9\r\n");
+        writeAll(mixed, "[KeyName]\r\n" + key1 + key2 + "[KeySend]\r\nSend1=\"AT\"\r\n");
+        ArrayKeys keys;
+        ScriptedDialogs dialogs;
+        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
+        dialogs.files = { mixed };
+        dialogs.answers = { MessageAnswer::Yes };
+        files.load();
+        QVERIFY(dialogs.texts().size() == 1);
+        const QByteArray after = readAll(m_working);
+        QVERIFY(after.startsWith("[KeyName]\r\n" + key1 + key2 + "key3=Key3\r\n"));
+        QVERIFY(after.contains("[KeySend]\r\nSend1=\"AT\"\r\nSend2=Kestrelbay\r\n"));
+        QVERIFY(WriteKeySet(m_working, keys));
+        QCOMPARE(readAll(m_working), after);
     }
 
 private:

@@ -44,9 +44,15 @@ private Q_SLOTS:
         QTest::newRow("key after the last key line, before blanks and comments")
             << QByteArray("[A]\r\nx=1\r\n\r\n;c\r\n[B]\r\ny=2\r\n") << "A" << "z" << "3"
             << QByteArray("[A]\r\nx=1\r\nz=3\r\n\r\n;c\r\n[B]\r\ny=2\r\n");
-        QTest::newRow("existing key keeps its spelling and line end")
+        QTest::newRow("existing key keeps its spelling, gets CR LF")
             << QByteArray("[Sec]\nKEY = old \nother=1\n") << "sec" << "key" << "new"
-            << QByteArray("[Sec]\nKEY=new\nother=1\n");
+            << QByteArray("[Sec]\nKEY=new\r\nother=1\n");
+        QTest::newRow("rewritten last line gains its line end")
+            << QByteArray("[A]\rx=1") << "A" << "x" << "2" << QByteArray("[A]\rx=2\r\n");
+        QTest::newRow("rewritten last line, then a new key")
+            << QByteArray("[A]\r\nx=1") << "A" << "x" << "2" << QByteArray("[A]\r\nx=2\r\n");
+        QTest::newRow("an unchanged value keeps its bytes and line end")
+            << QByteArray("[A]\nk=v\n") << "A" << "k" << "v" << QByteArray("[A]\nk=v\n");
         QTest::newRow("untouched lines stay byte for byte")
             << QByteArray("; note \t\r[A]\rx = 1\r") << "A" << "y" << "2"
             << QByteArray("; note \t\r[A]\rx = 1\ry=2\r\n");
@@ -192,6 +198,36 @@ private Q_SLOTS:
         QCOMPARE(ReadIniValue(path, QStringLiteral("A"), QStringLiteral("k")), Marker);
     }
 
+    void undecodableBytesSurviveARewrite()
+    {
+        // Not UTF-8 as a whole, so read as GB18030: the UTF-8 "中" and the Latin-1 "é" then
+        // decode to something else, yet an entry nobody changed must keep its bytes exactly.
+        const QString path = m_dir.filePath(QStringLiteral("mixed.ini"));
+        const QByteArray before("[KeyName]\r\nkey1=\xE4\xB8\xAD\r\nkey2=caf\xE9\r\n");
+        writeAll(path, before);
+        Profile profile(path);
+        QCOMPARE(profile.load(), Profile::LoadResult::Loaded);
+        QVERIFY(profile.isGb18030());
+        const auto shown = profile.values(u"KeyName", { QStringLiteral("key1"), QStringLiteral("key2") });
+        profile.setValues(QStringLiteral("KeyName"),
+                          { { QStringLiteral("key1"), *shown[0] }, { QStringLiteral("key2"), *shown[1] },
+                            { QStringLiteral("key3"), QStringLiteral("中") } });
+        QVERIFY(profile.save());
+        QCOMPARE(readAll(path), before + "key3=" + gb("中") + "\r\n");
+    }
+
+    void oversizedFileIsRefusedUnread()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("huge.ini"));
+        writeAll(path, "[A]\r\nk=1\r\n" + QByteArray(Profile::MaxFileBytes, 'x'));
+        Profile profile(path);
+        QString error;
+        QCOMPARE(profile.load(&error), Profile::LoadResult::Unreadable);
+        QVERIFY(error.contains(QStringLiteral("太大")));
+        QVERIFY(!WriteIniValue(path, QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("2")));
+        QCOMPARE(QFileInfo(path).size(), Profile::MaxFileBytes + 10);
+    }
+
     void hostileFilesReadAsDefaults_data()
     {
         QTest::addColumn<QByteArray>("file");
@@ -200,7 +236,7 @@ private Q_SLOTS:
             binary.append(char((i * 7919) & 0xFF));
         }
         QTest::newRow("binary") << binary;
-        QTest::newRow("10 MB line") << QByteArray(10 * 1024 * 1024, 'k');
+        QTest::newRow("7 MB line") << QByteArray(7 * 1024 * 1024, 'k');
         QTest::newRow("NUL bytes") << QByteArray("[KeySend]\r\nSend1=\0\0\0\r\n\0[\0]\0", 26);
         QTest::newRow("invalid encoding") << QByteArray("[A]\r\nk=\xFF\xFE\x80\x81\r\n");
         QByteArray many;
@@ -217,7 +253,7 @@ private Q_SLOTS:
         writeAll(path, file);
         QCOMPARE(ReadIniValue(path, QStringLiteral("KeyName"), QStringLiteral("key1")), Marker);
         // Writing still edits in place and keeps what it does not understand.
-        WriteIniValue(path, QStringLiteral("KeyName"), QStringLiteral("key1"), QStringLiteral("K"));
+        QVERIFY(WriteIniValue(path, QStringLiteral("KeyName"), QStringLiteral("key1"), QStringLiteral("K")));
         QCOMPARE(ReadIniValue(path, QStringLiteral("KeyName"), QStringLiteral("key1")), QStringLiteral("K"));
         QVERIFY(readAll(path).startsWith(file.left(1000)));
     }

@@ -13,8 +13,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QMenu>
 #include <QScreen>
-#include <QSerialPortInfo>
+#include <QSettings>
 #include <QShortcut>
 
 #include <limits>
@@ -63,9 +64,13 @@ namespace {
         return frame;
     }
 
-    QComboBox* combo(QWidget* parent, const QString& name, const QRect& twips, const QString& text)
+    QComboBox* combo(QWidget* parent, const QString& name, const QRect& twips, const QString& text,
+                     QComboBox* box = nullptr)
     {
-        auto* box = place(new QComboBox(parent), name, twips, PanelBorder);
+        box = place(box ? box : new QComboBox(parent), name, twips, PanelBorder);
+        // A wheel passing over the box must not choose (and close the port): only a box the
+        // user clicked into takes the wheel.
+        box->setFocusPolicy(Qt::StrongFocus);
         box->setEditable(true);
         box->setInsertPolicy(QComboBox::NoInsert);
         box->setFont(namedFont("宋体", 10.5));
@@ -183,10 +188,29 @@ void PrivateDesign::buildToolBar()
                       QRect(4920, 0, 3015, 375), o);
     m_keyName->setFont(namedFont("MS Sans Serif", 9.75));
     m_keyCombo = combo(bar, QStringLiteral("Key_Combo"), QRect(3600, 0, 1215, 330), QStringLiteral("Key1"));
-    m_portCombo = combo(bar, QStringLiteral("UART_Com_Combo"), QRect(12000, 0, 1215, 330), QStringLiteral("COM1"));
+    m_portCombo = combo(bar, QStringLiteral("UART_Com_Combo"), QRect(12000, 0, 1215, 330), QStringLiteral("COM1"),
+                        new PortCombo(bar));
     m_shape1 = place(new StatusCircle(bar), QStringLiteral("Shape1"), QRect(8520, 480, 255, 255), o);
     m_connectLab = place(new QLabel(bar), QStringLiteral("ConnectLab"), QRect(9120, 480, 1260, 210), o);
     m_connectLab->setFont(namedFont("宋体", 10.5));
+    for (QWidget* status : { static_cast<QWidget*>(m_connectLab), static_cast<QWidget*>(m_shape1) }) {
+        status->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(status, &QWidget::customContextMenuRequested, this,
+                [this, status](const QPoint& at) { statusMenu(status->mapToGlobal(at)); });
+    }
+}
+
+void PrivateDesign::statusMenu(const QPoint& at)
+{
+    QMenu menu(this);
+    QAction* reconnect = menu.addAction(QStringLiteral("设备断开后自动重新打开串口"));
+    reconnect->setCheckable(true);
+    reconnect->setChecked(m_link.autoReconnect());
+    connect(reconnect, &QAction::toggled, this, [this](bool on) {
+        m_link.setAutoReconnect(on);
+        QSettings().setValue(QStringLiteral("serial/autoReconnect"), on);
+    });
+    menu.exec(at);
 }
 
 void PrivateDesign::buildPages()
@@ -222,9 +246,8 @@ void PrivateDesign::fillAtCreation()
         m_portCombo->addItem(QStringLiteral("COM") + QString::number(n));
     }
     // Ports the system reports, by their device path, after the fifteen fixed names.
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        m_portCombo->addItem(info.systemLocation());
-    }
+    static_cast<PortCombo*>(m_portCombo)->refreshDevices();
+    m_link.setAutoReconnect(QSettings().value(QStringLiteral("serial/autoReconnect"), true).toBool());
     // Filling an editable list selects its first item; creation selects none.
     const std::pair<QComboBox*, QString> initial[] = { { m_keyCombo, QStringLiteral("Key1") },
                                                        { m_baudCombo, QStringLiteral("9600") },
@@ -234,6 +257,7 @@ void PrivateDesign::fillAtCreation()
         box->setEditText(text);
         // Enter in the edit field would pick a matching item; typing must choose nothing.
         box->lineEdit()->installEventFilter(this);
+        box->installEventFilter(this);
     }
 }
 
@@ -343,6 +367,12 @@ void PrivateDesign::closeEvent(QCloseEvent* event)
 
 bool PrivateDesign::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::Wheel) {
+        auto* box = qobject_cast<QComboBox*>(watched);
+        if (box && !box->hasFocus()) {
+            return true;
+        }
+    }
     if (event->type() == QEvent::KeyPress && watched->parent()
         && (watched->parent() == m_keyCombo || watched->parent() == m_portCombo || watched->parent() == m_baudCombo)) {
         const int key = static_cast<QKeyEvent*>(event)->key();

@@ -71,6 +71,8 @@ private:
     void setTabOrder();
     void wire();
     void showStatus();
+    // The status area's context menu: switching automatic reconnection on and off.
+    void statusMenu(const QPoint& at);
     DebugForm& ensureDebugForm();
 
     SharedState m_state;

@@ -8,7 +8,9 @@
 #include <qdrawutil.h>
 #include <QIcon>
 #include <QMenu>
+#include <QAbstractItemView>
 #include <QPainter>
+#include <QSerialPortInfo>
 #include <QTextLayout>
 
 namespace comkeys {
@@ -72,6 +74,46 @@ void ReceiveDisplay::contextMenuEvent(QContextMenuEvent* event)
     show->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     connect(show, &QAction::triggered, this, &ReceiveDisplay::showLogRequested);
     menu.exec(event->globalPos());
+}
+
+PortCombo::PortCombo(QWidget* parent)
+    : QComboBox(parent)
+{
+}
+
+void PortCombo::refreshDevices()
+{
+    const QString text = currentText();
+    const int index = currentIndex();
+    while (count() > FixedPorts) {
+        removeItem(count() - 1);
+    }
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        QStringList about;
+        for (const QString& part : { info.description(), info.manufacturer(), info.serialNumber() }) {
+            if (!part.isEmpty() && !about.contains(part)) {
+                about << part;
+            }
+        }
+        addItem(info.systemLocation());
+        setItemData(count() - 1, about.isEmpty() ? info.systemLocation() : about.join(QStringLiteral(", ")),
+                    Qt::ToolTipRole);
+    }
+    // Refreshing chooses nothing and keeps what the user typed.
+    setCurrentIndex(index < count() ? index : -1);
+    setEditText(text);
+    int wide = width();
+    const QFontMetrics metrics(view()->font());
+    for (int i = 0; i < count(); ++i) {
+        wide = std::max(wide, metrics.horizontalAdvance(itemText(i)) + 24);
+    }
+    view()->setMinimumWidth(wide);
+}
+
+void PortCombo::showPopup()
+{
+    refreshDevices();
+    QComboBox::showPopup();
 }
 
 FaceButton::FaceButton(const QString& text, QWidget* parent)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QComboBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
@@ -58,6 +59,18 @@ protected:
 
 private:
     QColor m_fill = QColor(255, 0, 0);
+};
+
+// The port list: COM1 to COM15, then the serial devices the system reports, read afresh each
+// time the list drops down (an adapter plugged in later appears), each with its description as
+// a tooltip; the list is wide enough for whole device paths.
+class PortCombo : public QComboBox {
+    Q_OBJECT
+public:
+    static constexpr int FixedPorts = 15;
+    explicit PortCombo(QWidget* parent = nullptr);
+    void refreshDevices();
+    void showPopup() override;
 };
 
 // The icons of the two windows, drawn here rather than shipped as files.

@@ -17,6 +17,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     comkeys::endPlatformGuard();
     QApplication::setApplicationName(comkeys::applicationTitle());
+    QApplication::setOrganizationName(comkeys::applicationTitle());
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     comkeys::installFontSubstitutions();
 

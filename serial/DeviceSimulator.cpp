@@ -47,6 +47,7 @@ bool DeviceSimulator::start()
     ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
 
     m_readNotifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
+    m_readNotifier->setEnabled(m_reading);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &DeviceSimulator::onReadable);
     m_writeNotifier = new QSocketNotifier(m_master, QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(false);
@@ -113,8 +114,14 @@ void DeviceSimulator::onReadable()
             const QByteArray command = m_line;
             m_line.clear();
             Q_EMIT commandReceived(command);
-            if (!command.isEmpty()) {
-                send(replyFor(command) + '\r');
+            if (command.isEmpty()) {
+                continue;
+            }
+            const QByteArray reply = replyFor(command) + '\r';
+            if (m_replyDelay > 0) {
+                QTimer::singleShot(m_replyDelay, this, [this, reply] { send(reply); });
+            } else {
+                send(reply);
             }
         }
     }
@@ -217,6 +224,37 @@ QString DeviceSimulator::lineSettings() const
     const int bits = (tio.c_cflag & CSIZE) == CS8 ? 8 : (tio.c_cflag & CSIZE) == CS7 ? 7 : (tio.c_cflag & CSIZE) == CS6 ? 6 : 5;
     const int stops = (tio.c_cflag & CSTOPB) ? 2 : 1;
     return QStringLiteral("%1,%2,%3,%4").arg(rate).arg(parity).arg(bits).arg(stops);
+}
+
+void DeviceSimulator::setReading(bool reading)
+{
+    m_reading = reading;
+    if (m_readNotifier) {
+        m_readNotifier->setEnabled(reading);
+    }
+    if (reading) {
+        onReadable();
+    }
+}
+
+void DeviceSimulator::unplug(const QString& link)
+{
+    vanish();
+    QFile::remove(link);
+}
+
+bool DeviceSimulator::replug(const QString& link)
+{
+    vanish();
+    if (!start()) {
+        return false;
+    }
+    QFile::remove(link);
+    if (!QFile::link(m_devicePath, link)) {
+        m_error = QStringLiteral("cannot create the link %1").arg(link);
+        return false;
+    }
+    return true;
 }
 
 void DeviceSimulator::vanish()

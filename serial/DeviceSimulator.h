@@ -28,6 +28,10 @@ public:
     QString errorString() const { return m_error; }
 
     void setEcho(bool echo) { m_echo = echo; }
+    // Replies go out this many milliseconds after their command arrived.
+    void setReplyDelay(int milliseconds) { m_replyDelay = milliseconds; }
+    // A device that stops reading leaves what the tool sends in the line until it reads again.
+    void setReading(bool reading);
     // Lines "command=reply"; blank lines and lines starting with '#' are skipped.
     [[nodiscard]] bool loadReplies(const QString& file);
     void setReply(const QByteArray& command, const QByteArray& reply);
@@ -47,6 +51,10 @@ public:
     QString lineSettings() const;
     // Closes the pseudo-terminal, as when a device is unplugged.
     void vanish();
+    // Unplugged with its link removed, and plugged in again: a new pseudo-terminal linked at
+    // the same path, as an adapter that comes back under the same name.
+    void unplug(const QString& link);
+    [[nodiscard]] bool replug(const QString& link);
 
 Q_SIGNALS:
     // A whole command (without its carriage return) arrived.
@@ -68,6 +76,8 @@ private:
     QByteArray m_line;
     QByteArray m_received;
     bool m_echo = false;
+    bool m_reading = true;
+    int m_replyDelay = 0;
     QHash<QByteArray, QByteArray> m_replies;
 
     bool m_flooding = false;

@@ -1,5 +1,6 @@
 #include "SerialLink.h"
 
+#include <QFileInfo>
 #include <QThread>
 
 #include <cstring>
@@ -44,8 +45,56 @@ SerialLink::SerialLink(SharedState& state, UartCom& uart, Dialogs& dialogs, QObj
     , m_dialogs(dialogs)
 {
     connect(&m_uart, &UartCom::OnComm, this, &SerialLink::onComm);
-    connect(&m_uart, &UartCom::deviceLost, this,
-            [this](const QString& reason) { setStatus(Status::Closed, reason); });
+    connect(&m_uart, &UartCom::deviceLost, this, &SerialLink::onDeviceLost);
+    connect(&m_uart, &UartCom::outputWritten, this, [this](quint64 ticket) {
+        if (const auto it = m_awaiting.find(ticket); it != m_awaiting.end()) {
+            m_log.append(*it);
+            m_awaiting.erase(it);
+            Q_EMIT logChanged();
+        }
+    });
+    connect(&m_uart, &UartCom::outputDropped, this, [this](int commands) {
+        m_awaiting.clear();
+        logEvent(QStringLiteral("串口关闭时还有 %1 条命令没有发出，已丢弃（没有记入发送记录）").arg(commands));
+    });
+    m_reconnect.setInterval(500);
+    connect(&m_reconnect, &QTimer::timeout, this, &SerialLink::tryReconnect);
+}
+
+void SerialLink::logEvent(const QString& text)
+{
+    m_log.append(QStringLiteral("【串口】") + text + QStringLiteral("\r\n"));
+    Q_EMIT logChanged();
+}
+
+void SerialLink::setAutoReconnect(bool on)
+{
+    m_autoReconnect = on;
+    if (!on) {
+        m_reconnect.stop();
+    } else if (m_status == Status::Lost) {
+        m_reconnect.start();
+    }
+}
+
+void SerialLink::onDeviceLost(const QString& reason)
+{
+    setStatus(Status::Lost,
+              m_autoReconnect ? reason + QStringLiteral("；设备重新接入后会自动打开") : reason);
+    logEvent(QStringLiteral("串口设备已断开：%1").arg(reason));
+    if (m_autoReconnect) {
+        m_reconnect.start();
+    }
+}
+
+void SerialLink::tryReconnect()
+{
+    if (!QFileInfo::exists(m_uart.deviceName()) || !m_uart.setPortOpen(true)) {
+        return; // not back yet, or not usable yet: try again shortly
+    }
+    m_reconnect.stop();
+    setStatus(Status::Opened);
+    logEvent(QStringLiteral("串口已自动重新打开：%1").arg(m_uart.deviceName()));
 }
 
 QString SerialLink::statusText() const
@@ -57,6 +106,8 @@ QString SerialLink::statusText() const
         return QStringLiteral("串口已经打开");
     case Status::OpenFailed:
         return QStringLiteral("串口没有打开成功");
+    case Status::Lost:
+        return QStringLiteral("串口设备已断开");
     case Status::Closed:
         break;
     }
@@ -74,7 +125,7 @@ void SerialLink::setStatus(Status status, const QString& detail)
     m_detail = detail;
     if (status == Status::Opened) {
         m_indicator = QColor(0, 255, 0);
-    } else if (status == Status::Closed) {
+    } else if (status == Status::Closed || status == Status::Lost) {
         m_indicator = QColor(255, 0, 0);
     }
     Q_EMIT statusChanged();
@@ -89,10 +140,11 @@ void SerialLink::openPressed(const QString& portText, const QString& rateText)
         m_dialogs.notice(QStringLiteral("串口已经打开！"));
         return;
     }
+    m_reconnect.stop();
 
     QString failure;
     if (!n) {
-        failure = tr("\"%1\" names no port COM1 to COM255").arg(portText);
+        failure = QStringLiteral("“%1”不是 COM1 到 COM255 中的端口").arg(portText);
     } else if (!m_uart.setCommPort(*n)) {
         failure = m_uart.errorString();
     } else {
@@ -100,7 +152,8 @@ void SerialLink::openPressed(const QString& portText, const QString& rateText)
             m_uart.setDevicePath(portText);
         }
         m_uart.setInputMode(1);
-        if (!m_uart.setSettings(rateText + QStringLiteral(",n,8,1"))) {
+        const QString settings = rateText.contains(u',') ? rateText : rateText + QStringLiteral(",n,8,1");
+        if (!m_uart.setSettings(settings)) {
             failure = m_uart.errorString();
         } else if (!m_uart.setPortOpen(true)) {
             failure = m_uart.deviceName() + QStringLiteral(": ") + m_uart.errorString();
@@ -109,6 +162,7 @@ void SerialLink::openPressed(const QString& portText, const QString& rateText)
     if (!failure.isEmpty()) {
         m_dialogs.notice(NotOpen);
         setStatus(Status::OpenFailed, failure);
+        logEvent(QStringLiteral("串口没有打开成功：%1").arg(failure));
         return;
     }
     setStatus(Status::Opened);
@@ -117,6 +171,7 @@ void SerialLink::openPressed(const QString& portText, const QString& rateText)
 
 void SerialLink::closePressed()
 {
+    m_reconnect.stop();
     if (!m_uart.PortOpen()) {
         return;
     }
@@ -126,6 +181,7 @@ void SerialLink::closePressed()
 
 void SerialLink::listChosen()
 {
+    m_reconnect.stop();
     if (!m_uart.PortOpen()) {
         return;
     }
@@ -181,12 +237,23 @@ void SerialLink::sendRoutine(bool enterChecked)
         m_state.Send_Log += QStringLiteral("\r\n");
     }
     m_state.Send_Cmd.clear(); // the routine consumes it
-    if (!m_uart.setOutput(m_state.Send_Buf)) {
-        m_dialogs.notice(QStringLiteral("串口写入失败，命令没有发送：%1").arg(m_uart.errorString()));
+    // Logged once every byte is with the system: now, or when the line has drained.
+    quint64 ticket = 0;
+    switch (m_uart.setOutput(m_state.Send_Buf, &ticket)) {
+    case UartCom::OutputStatus::Written:
+        m_log.append(m_state.Send_Log);
+        Q_EMIT logChanged();
         return;
+    case UartCom::OutputStatus::Queued:
+        m_awaiting.insert(ticket, m_state.Send_Log);
+        return;
+    case UartCom::OutputStatus::QueueFull:
+        m_dialogs.notice(QStringLiteral("设备没有及时读取，%1。这次按键没有发送。").arg(m_uart.errorString()));
+        return;
+    case UartCom::OutputStatus::Failed:
+        break;
     }
-    m_log.append(m_state.Send_Log);
-    Q_EMIT logChanged();
+    m_dialogs.notice(QStringLiteral("串口写入失败，命令没有发送：%1").arg(m_uart.errorString()));
 }
 
 void SerialLink::onComm()

@@ -6,7 +6,9 @@
 #include "UartCom.h"
 
 #include <QColor>
+#include <QHash>
 #include <QObject>
+#include <QTimer>
 
 namespace comkeys {
 
@@ -15,13 +17,15 @@ namespace comkeys {
 class SerialLink : public QObject {
     Q_OBJECT
 public:
-    enum class Status { NeverOpened, Opened, OpenFailed, Closed };
+    // Lost: the open port's device went away (not a close by the user).
+    enum class Status { NeverOpened, Opened, OpenFailed, Closed, Lost };
 
     static constexpr int MarkerLimit = 256; // "<CR>" markers kept in Recv_Mark at most
 
     SerialLink(SharedState& state, UartCom& uart, Dialogs& dialogs, QObject* parent = nullptr);
 
-    // The open and close buttons, and a choice from the port or rate list.
+    // The open and close buttons, and a choice from the port or rate list. The rate text is a
+    // rate ("9600", meaning 9600,n,8,1) or a whole line format ("9600,e,7,1").
     void openPressed(const QString& portText, const QString& rateText);
     void closePressed();
     void listChosen();
@@ -30,11 +34,17 @@ public:
     void clearReceive();
     void clearLog();
 
+    // Reopening the port by itself when its lost device appears again at the same path; on by
+    // default. A port the user closed is never reopened.
+    bool autoReconnect() const { return m_autoReconnect; }
+    void setAutoReconnect(bool on);
+    bool isWaitingToReconnect() const { return m_reconnect.isActive(); }
+
     Status status() const { return m_status; }
     QString statusText() const;
     QColor statusColor() const;
     QColor indicatorColor() const { return m_indicator; }
-    // Why the last open failed or the port closed by itself; empty otherwise.
+    // Why the last open failed or the port closed by itself (Chinese); empty otherwise.
     QString statusDetail() const { return m_detail; }
 
     const TextBuffer& receiveText() const { return m_receive; }
@@ -55,6 +65,10 @@ private:
     void onComm();
     void sendRoutine(bool enterChecked);
     void setStatus(Status status, const QString& detail = {});
+    // A line of the link's own in the log window: a failed open, a lost or regained device.
+    void logEvent(const QString& text);
+    void onDeviceLost(const QString& reason);
+    void tryReconnect();
 
     SharedState& m_state;
     UartCom& m_uart;
@@ -64,6 +78,9 @@ private:
     QString m_detail;
     TextBuffer m_receive;
     TextBuffer m_log;
+    QHash<quint64, QString> m_awaiting; // queued commands' log lines, by ticket
+    bool m_autoReconnect = true;
+    QTimer m_reconnect;
 };
 
 // The port number the open button uses: the text without its first three characters, a decimal

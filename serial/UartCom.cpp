@@ -1,27 +1,107 @@
 #include "UartCom.h"
 
+#include "FileIo.h"
+#include "LineTermios.h"
+
 #include <QFileInfo>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <unistd.h>
 
 namespace comkeys {
 
-std::optional<qint32> parseSettings(const QString& settings)
+namespace {
+    QSerialPort::Parity parityOf(char p)
+    {
+        switch (p) {
+        case 'e':
+            return QSerialPort::EvenParity;
+        case 'o':
+            return QSerialPort::OddParity;
+        case 'm':
+            return QSerialPort::MarkParity;
+        case 's':
+            return QSerialPort::SpaceParity;
+        default:
+            return QSerialPort::NoParity;
+        }
+    }
+
+    QSerialPort::StopBits stopBitsOf(const QString& s)
+    {
+        if (s == QStringLiteral("2")) {
+            return QSerialPort::TwoStop;
+        }
+        return s == QStringLiteral("1.5") ? QSerialPort::OneAndHalfStop : QSerialPort::OneStop;
+    }
+
+    QString describe(const LineState& s)
+    {
+        return QStringLiteral("%1,%2,%3,%4").arg(s.rate).arg(QChar::fromLatin1(s.parity)).arg(s.dataBits).arg(s.stopBits);
+    }
+} // namespace
+
+std::optional<LineSettings> parseSettings(const QString& settings)
 {
     const QStringList parts = settings.split(u',');
-    if (parts.size() != 4 || parts[1].compare(QStringLiteral("n"), Qt::CaseInsensitive) != 0
-        || parts[2] != QStringLiteral("8") || parts[3] != QStringLiteral("1")) {
+    if (parts.size() != 4 || parts[0].isEmpty() || parts[1].size() != 1) {
         return std::nullopt;
     }
-    bool ok = false;
-    const qint64 rate = parts[0].toLongLong(&ok);
     for (QChar c : parts[0]) {
-        if (!c.isDigit()) {
+        if (c < u'0' || c > u'9') {
             return std::nullopt;
         }
     }
+    bool ok = false;
+    const qint64 rate = parts[0].toLongLong(&ok);
     if (!ok || rate <= 0 || rate > std::numeric_limits<qint32>::max()) {
         return std::nullopt;
     }
-    return qint32(rate);
+    LineSettings s;
+    s.rate = qint32(rate);
+    s.parity = parts[1].toLower().at(0).toLatin1();
+    if (!QByteArrayView("neoms").contains(s.parity)) {
+        return std::nullopt;
+    }
+    const QStringList dataBits { QStringLiteral("5"), QStringLiteral("6"), QStringLiteral("7"), QStringLiteral("8") };
+    const QStringList stopBits { QStringLiteral("1"), QStringLiteral("1.5"), QStringLiteral("2") };
+    if (!dataBits.contains(parts[2]) || !stopBits.contains(parts[3])) {
+        return std::nullopt;
+    }
+    s.dataBits = parts[2].toInt();
+    s.stopBits = parts[3];
+    return s;
+}
+
+QString portErrorReason(QSerialPort::SerialPortError error, const QString& systemText)
+{
+    QString reason;
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        reason = QStringLiteral("设备不存在");
+        break;
+    case QSerialPort::PermissionError:
+        reason = QStringLiteral("没有权限，或设备已被别的程序占用");
+        break;
+    case QSerialPort::OpenError:
+        reason = QStringLiteral("设备已经打开");
+        break;
+    case QSerialPort::UnsupportedOperationError:
+        reason = QStringLiteral("设备不支持这个设置");
+        break;
+    case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+        reason = QStringLiteral("设备已断开");
+        break;
+    case QSerialPort::WriteError:
+        reason = QStringLiteral("写入失败");
+        break;
+    default:
+        reason = QStringLiteral("串口出错");
+        break;
+    }
+    return systemText.isEmpty() ? reason : reason + QStringLiteral("（") + systemText + QStringLiteral("）");
 }
 
 UartCom::UartCom(QString programFolder, QObject* parent)
@@ -33,14 +113,14 @@ UartCom::UartCom(QString programFolder, QObject* parent)
     connect(&m_port, &QSerialPort::errorOccurred, this, &UartCom::onError);
 }
 
-UartCom::~UartCom() = default;
+UartCom::~UartCom() { closePort(); }
 
 bool UartCom::PortOpen() const { return m_port.isOpen(); }
 
 bool UartCom::setCommPort(int n)
 {
     if (n < 1 || n > 255) {
-        m_error = tr("port number %1 is outside 1 to 255").arg(n);
+        m_error = QStringLiteral("端口号 %1 不在 1 到 255 之间").arg(n);
         return false;
     }
     m_commPort = n;
@@ -63,14 +143,12 @@ QString UartCom::deviceName() const
 bool UartCom::setSettings(const QString& settings)
 {
     if (!parseSettings(settings)) {
-        m_error = tr("the line settings \"%1\" cannot be used").arg(settings);
+        m_error = QStringLiteral("线路设置“%1”无法使用（应为 速率,校验,数据位,停止位，如 9600,n,8,1）").arg(settings);
         return false;
     }
     m_settings = settings;
     return true;
 }
-
-qint32 UartCom::baudRate() const { return parseSettings(m_settings).value_or(9600); }
 
 void UartCom::setRThreshold(int threshold)
 {
@@ -83,49 +161,132 @@ void UartCom::setRThreshold(int threshold)
 bool UartCom::setPortOpen(bool open)
 {
     if (!open) {
-        if (m_port.isOpen()) {
-            m_port.close();
-        }
+        closePort();
         return true;
     }
     if (m_port.isOpen()) {
         return true;
     }
+    const LineSettings wanted = parseSettings(m_settings).value_or(LineSettings {});
     m_port.setPortName(deviceName());
     if (!m_port.open(QIODevice::ReadWrite)) {
-        m_error = m_port.errorString();
+        m_error = portErrorReason(m_port.error(), m_port.errorString());
         return false;
     }
-    const bool configured = m_port.setBaudRate(baudRate()) && m_port.setDataBits(QSerialPort::Data8)
-        && m_port.setParity(QSerialPort::NoParity) && m_port.setStopBits(QSerialPort::OneStop)
-        && m_port.setFlowControl(QSerialPort::NoFlowControl);
+    const bool configured = m_port.setBaudRate(wanted.rate)
+        && m_port.setDataBits(QSerialPort::DataBits(wanted.dataBits)) && m_port.setParity(parityOf(wanted.parity))
+        && m_port.setStopBits(stopBitsOf(wanted.stopBits)) && m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!configured) {
-        m_error = m_port.errorString();
+        m_error = portErrorReason(m_port.error(), m_port.errorString());
+        m_port.close();
+        return false;
+    }
+    // A driver may quietly keep another rate than the one asked for: only what the line holds
+    // counts.
+    const std::optional<LineState> held = readLineState(int(m_port.handle()));
+    const LineState asked { unsigned(wanted.rate), wanted.parity, wanted.dataBits, wanted.stopBits.toInt() };
+    if (held && !(*held == asked)) {
+        m_error = QStringLiteral("线路实际设置为 %1，不是要求的 %2").arg(describe(*held), describe(asked));
         m_port.close();
         return false;
     }
     m_port.clear();
+    m_writable = new QSocketNotifier(m_port.handle(), QSocketNotifier::Write, this);
+    m_writable->setEnabled(false);
+    connect(m_writable, &QSocketNotifier::activated, this, &UartCom::drain);
     return true;
 }
 
-bool UartCom::setOutput(const QByteArray& bytes)
+void UartCom::closePort()
+{
+    delete m_writable;
+    m_writable = nullptr;
+    const int dropped = int(m_queue.size());
+    m_queue.clear();
+    m_queuedBytes = 0;
+    if (m_port.isOpen()) {
+        m_port.close();
+    }
+    if (dropped > 0) {
+        Q_EMIT outputDropped(dropped);
+    }
+}
+
+UartCom::OutputStatus UartCom::setOutput(const QByteArray& bytes, quint64* ticket)
 {
     if (!m_port.isOpen()) {
-        m_error = tr("the port is not open");
-        return false;
+        m_error = QStringLiteral("串口没有打开");
+        return OutputStatus::Failed;
     }
-    m_port.clearError();
-    const qint64 written = m_port.write(bytes);
-    // Hand the bytes to the system now, so a line that refuses them is known before the send
-    // counts as done; what the system cannot take yet follows as the line drains.
-    m_port.flush();
-    const QSerialPort::SerialPortError error = m_port.error();
-    if (written != bytes.size() || error == QSerialPort::WriteError || error == QSerialPort::ResourceError
-        || !m_port.isOpen()) {
-        m_error = m_port.errorString();
-        return false;
+    qsizetype done = 0;
+    // Behind a queue, a command waits its turn; otherwise the system takes what it can now.
+    if (m_queue.empty()) {
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(int(m_port.handle()), bytes.constData() + done, std::size_t(bytes.size() - done));
+            if (n > 0) {
+                done += n;
+                continue;
+            }
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+                // Whatever part went out, the command as a whole did not: it is not logged.
+                m_error = QStringLiteral("设备已断开（写入失败：%1）").arg(fileErrorReason(errno));
+                lose(m_error);
+                return OutputStatus::Failed;
+            }
+            break; // the line is full for now
+        }
+        if (done == bytes.size()) {
+            return OutputStatus::Written;
+        }
     }
-    return true;
+    // Whole or nothing: a command that would not fit is refused before any byte of it goes.
+    if (done == 0 && m_queuedBytes + bytes.size() > OutputQueueLimit) {
+        m_error = QStringLiteral("发送队列已满（还有 %1 字节等待设备读取）").arg(m_queuedBytes);
+        return OutputStatus::QueueFull;
+    }
+    Pending p;
+    p.bytes = bytes;
+    p.done = done;
+    p.ticket = m_nextTicket++;
+    m_queuedBytes += bytes.size() - done;
+    m_queue.push_back(std::move(p));
+    if (ticket) {
+        *ticket = m_queue.back().ticket;
+    }
+    m_writable->setEnabled(true);
+    return OutputStatus::Queued;
+}
+
+void UartCom::drain()
+{
+    while (!m_queue.empty() && m_port.isOpen()) {
+        Pending& p = m_queue.front();
+        const ssize_t n = ::write(int(m_port.handle()), p.bytes.constData() + p.done, std::size_t(p.bytes.size() - p.done));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                return; // still full: the notifier calls again
+            }
+            lose(QStringLiteral("设备已断开（写入失败：%1）").arg(fileErrorReason(errno)));
+            return;
+        }
+        p.done += n;
+        m_queuedBytes -= n;
+        if (p.done < p.bytes.size()) {
+            continue;
+        }
+        const quint64 ticket = p.ticket;
+        m_queue.pop_front();
+        Q_EMIT outputWritten(ticket);
+    }
+    if (m_writable) {
+        m_writable->setEnabled(!m_queue.empty());
+    }
 }
 
 QByteArray UartCom::Input()
@@ -147,18 +308,25 @@ void UartCom::onReadyRead()
     Q_EMIT OnComm();
 }
 
+void UartCom::lose(const QString& reason)
+{
+    if (!m_port.isOpen()) {
+        return;
+    }
+    closePort();
+    Q_EMIT deviceLost(reason);
+}
+
 void UartCom::onError(QSerialPort::SerialPortError error)
 {
     // A pulled adapter reports a resource error; a line whose other end has gone (a closed
-    // pseudo-terminal) keeps reporting read errors and fails writes. Either way the port is
-    // useless, and leaving it open would spin on the error for ever.
-    if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError && error != QSerialPort::WriteError)
-        || !m_port.isOpen()) {
+    // pseudo-terminal) keeps reporting read errors. Either way the port is useless, and leaving
+    // it open would spin on the error for ever. Writes never pass through QSerialPort, so a full
+    // output buffer cannot show up here.
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) {
         return;
     }
-    const QString reason = tr("the device went away (%1)").arg(m_port.errorString());
-    m_port.close();
-    Q_EMIT deviceLost(reason);
+    lose(portErrorReason(error, m_port.errorString()));
 }
 
 } // namespace comkeys

@@ -5,22 +5,46 @@
 #include <QSerialPort>
 #include <QString>
 
+#include <deque>
+#include <optional>
+
+class QSocketNotifier;
+
 namespace comkeys {
+
+// A line format as the Settings text gives it: "rate,parity,databits,stopbits".
+struct LineSettings {
+    qint32 rate = 9600;
+    char parity = 'n'; // n, e, o, m (mark) or s (space)
+    int dataBits = 8; // 5 to 8
+    QString stopBits = QStringLiteral("1"); // 1, 1.5 or 2
+};
+
+// Splits "9600,e,7,1": a positive whole rate, parity n/e/o/m/s (either case), data bits 5 to 8,
+// stop bits 1, 1.5 or 2. Nothing for any other text.
+std::optional<LineSettings> parseSettings(const QString& settings);
 
 // The one serial-port service of the main window, offering the operations the tool uses under
 // their traditional names. Port n opens the device that Ports/COMn beside the program points to
 // when that link exists, /dev/ttyS(n-1) otherwise; a device path can be given directly instead.
+//
+// Output is handed to the system directly: a command the system cannot take whole at once keeps
+// its rest in a bounded queue that drains as the line does, and outputWritten() tells when its
+// last byte went out. A full line is never taken for a lost device.
 class UartCom : public QObject {
     Q_OBJECT
 public:
     static constexpr int comEvReceive = 2;
+    // Bytes waiting for the line at most; a command that does not fit is refused whole.
+    static constexpr qsizetype OutputQueueLimit = 16 * 1024;
 
     explicit UartCom(QString programFolder, QObject* parent = nullptr);
     ~UartCom() override;
 
     bool PortOpen() const;
-    // Opens with the current port, settings and input mode; false with errorString() when the
-    // port or the settings cannot be used.
+    // Opens with the current port, settings and input mode, then reads the line's settings
+    // back; false with errorString() (Chinese) when the port cannot be opened or the line does
+    // not hold the settings asked for.
     [[nodiscard]] bool setPortOpen(bool open);
 
     int CommPort() const { return m_commPort; }
@@ -31,9 +55,8 @@ public:
     QString deviceName() const;
 
     QString Settings() const { return m_settings; }
-    // "rate,n,8,1" with a positive whole rate; checked and applied at the next open.
+    // Checked now (see parseSettings), applied at the next open.
     [[nodiscard]] bool setSettings(const QString& settings);
-    qint32 baudRate() const;
 
     int InputMode() const { return m_inputMode; }
     void setInputMode(int mode) { m_inputMode = mode; }
@@ -43,9 +66,14 @@ public:
     void setInputLen(int len) { m_inputLen = len; }
     int CommEvent() const { return m_commEvent; }
 
-    // Queues all bytes for sending in one call; false with errorString() when the port does not
-    // take them all.
-    [[nodiscard]] bool setOutput(const QByteArray& bytes);
+    enum class OutputStatus {
+        Written, // every byte was handed to the system
+        Queued, // accepted whole; outputWritten(ticket) follows when the last byte is out
+        QueueFull, // nothing taken: the line is not draining fast enough
+        Failed, // nothing more can be written (errorString() says why)
+    };
+    OutputStatus setOutput(const QByteArray& bytes, quint64* ticket = nullptr);
+    qsizetype queuedBytes() const { return m_queuedBytes; }
     // Every waiting byte (InputLen 0) or at most InputLen of them, removed from the buffer.
     QByteArray Input();
 
@@ -58,15 +86,32 @@ public:
 Q_SIGNALS:
     // Raised whenever received bytes wait and RThreshold is at least 1; CommEvent tells why.
     void OnComm();
+    // The last byte of a queued command was handed to the system.
+    void outputWritten(quint64 ticket);
+    // The port closed with commands still queued; they never went out.
+    void outputDropped(int commands);
     // The device went away while open (an adapter pulled out); the port has been closed.
     void deviceLost(const QString& reason);
 
 private:
+    struct Pending {
+        QByteArray bytes;
+        qsizetype done = 0;
+        quint64 ticket = 0;
+    };
+
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
+    void drain();
+    void closePort();
+    void lose(const QString& reason);
 
     QString m_folder;
     QSerialPort m_port;
+    QSocketNotifier* m_writable = nullptr;
+    std::deque<Pending> m_queue;
+    qsizetype m_queuedBytes = 0;
+    quint64 m_nextTicket = 1;
     int m_commPort = 1;
     QString m_devicePath;
     QString m_settings = QStringLiteral("9600,n,8,1");
@@ -78,8 +123,7 @@ private:
     QString m_error;
 };
 
-// Splits "rate,n,8,1" and returns the rate, or nothing when the text is not of that form with a
-// positive whole rate.
-std::optional<qint32> parseSettings(const QString& settings);
+// Why a serial port failed, in Chinese, with the system's text in parentheses.
+QString portErrorReason(QSerialPort::SerialPortError error, const QString& systemText);
 
 } // namespace comkeys

@@ -13,7 +13,11 @@
 
 namespace {
 int signalPipe[2] = { -1, -1 };
-void onSignal(int) { (void)!::write(signalPipe[1], "x", 1); }
+void onSignal(int number)
+{
+    const char c = char(number);
+    (void)!::write(signalPipe[1], &c, 1);
+}
 } // namespace
 
 int main(int argc, char* argv[])
@@ -26,7 +30,6 @@ int main(int argc, char* argv[])
         "Creates a pseudo-terminal, prints its device path and answers like a simple "
         "command-driven device: AT gets OK, anything else ERROR, each reply ending in a "
         "carriage return."));
-    parser.addHelpOption();
     const QCommandLineOption link(QStringLiteral("link"),
                                   QStringLiteral("Also make a symbolic link at <path> to the device "
                                                  "(for instance Ports/COM1 beside the tool)."),
@@ -44,7 +47,14 @@ int main(int argc, char* argv[])
                                      QStringLiteral("pattern"), QStringLiteral("plain"));
     const QCommandLineOption seconds(QStringLiteral("seconds"),
                                      QStringLiteral("Quit after <n> seconds."), QStringLiteral("n"));
-    parser.addOptions({ link, echo, replies, flood, pattern, seconds });
+    const QCommandLineOption delay(QStringLiteral("delay"),
+                                   QStringLiteral("Answer each command <ms> milliseconds after it arrived."),
+                                   QStringLiteral("ms"), QStringLiteral("0"));
+    parser.addOptions({ link, echo, replies, flood, pattern, seconds, delay });
+    parser.addHelpOption();
+    parser.setApplicationDescription(parser.applicationDescription()
+                                     + QStringLiteral(" SIGUSR1 unplugs the device (its link goes too), SIGUSR2 "
+                                                      "plugs it in again under the same link."));
     parser.process(app);
 
     QTextStream err(stderr);
@@ -54,6 +64,13 @@ int main(int argc, char* argv[])
         return 1;
     }
     sim.setEcho(parser.isSet(echo));
+    bool delayOk = false;
+    const int delayMs = parser.value(delay).toInt(&delayOk);
+    if (!delayOk || delayMs < 0) {
+        err << "comkeys-sim: --delay takes a number of milliseconds, 0 or more" << Qt::endl;
+        return 2;
+    }
+    sim.setReplyDelay(delayMs);
     if (parser.isSet(replies) && !sim.loadReplies(parser.value(replies))) {
         err << "comkeys-sim: " << parser.value(replies) << ": " << sim.errorString() << Qt::endl;
         return 1;
@@ -87,10 +104,25 @@ int main(int argc, char* argv[])
 
     if (::pipe(signalPipe) == 0) {
         auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-        std::signal(SIGINT, onSignal);
-        std::signal(SIGTERM, onSignal);
-        std::signal(SIGHUP, onSignal);
+        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&] {
+            char c = 0;
+            if (::read(signalPipe[0], &c, 1) != 1) {
+                return;
+            }
+            if (c == SIGUSR1) {
+                sim.unplug(linkPath);
+                err << "comkeys-sim: unplugged" << Qt::endl;
+            } else if (c == SIGUSR2) {
+                const bool back = linkPath.isEmpty() ? sim.start() : sim.replug(linkPath);
+                err << "comkeys-sim: " << (back ? "plugged in again as " + sim.devicePath() : "cannot plug in again: " + sim.errorString())
+                    << Qt::endl;
+            } else {
+                QCoreApplication::quit();
+            }
+        });
+        for (int s : { SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2 }) {
+            std::signal(s, onSignal);
+        }
     }
 
     QTextStream out(stdout);

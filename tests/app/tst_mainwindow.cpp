@@ -13,10 +13,15 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QSerialPortInfo>
 #include <QSignalSpy>
+#include <QAbstractItemView>
+#include <QWheelEvent>
 #include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QSettings>
+#include <QStandardPaths>
 
 
 using namespace comkeys;
@@ -33,6 +38,8 @@ class TestMainWindow : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
+        QStandardPaths::setTestModeEnabled(true); // options the tool remembers stay out of the user's
+        QSettings().clear();
         QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
         installFontSubstitutions();
         QDir().mkpath(buildFolder());
@@ -445,6 +452,56 @@ private Q_SLOTS:
         QCOMPARE(int(m_window->state().Key_Select), 0);
         QCOMPARE(keys->currentText(), QStringLiteral("Key5"));
         QCOMPARE(keys->count(), 192);
+    }
+
+    void wheelOverAListChoosesOnlyWithFocus()
+    {
+        m_sim.reset(new DeviceSimulator);
+        QVERIFY(m_sim->start());
+        QVERIFY(QFile::link(m_sim->devicePath(), m_dir->filePath(QStringLiteral("Ports/COM1"))));
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("SaveCmd_3")), Qt::LeftButton);
+        QVERIFY(m_window->uart().PortOpen());
+        auto* rates = m_window->findChild<QComboBox*>(QStringLiteral("Buad_Combo"));
+        auto wheel = [rates] {
+            QWheelEvent event(QPointF(10, 10), rates->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, -120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(rates, &event);
+        };
+        wheel();
+        QVERIFY(m_window->uart().PortOpen());
+        QCOMPARE(rates->currentText(), QStringLiteral("9600"));
+        QCOMPARE(rates->currentIndex(), -1);
+
+        // Clicked into, the box takes the wheel as a choice from its list.
+        rates->setFocus(Qt::MouseFocusReason);
+        QVERIFY(rates->hasFocus());
+        wheel();
+        QVERIFY(rates->currentIndex() >= 0);
+        QVERIFY(!m_window->uart().PortOpen());
+    }
+
+    void portListFollowsTheSystem()
+    {
+        auto* ports = m_window->findChild<PortCombo*>(QStringLiteral("UART_Com_Combo"));
+        QVERIFY(ports);
+        while (ports->count() > PortCombo::FixedPorts) {
+            ports->removeItem(ports->count() - 1);
+        }
+        ports->setEditText(QStringLiteral("/dev/typed"));
+        m_window->show();
+        ports->showPopup();
+        const QList<QSerialPortInfo> devices = QSerialPortInfo::availablePorts();
+        QCOMPARE(ports->count(), PortCombo::FixedPorts + devices.size());
+        QCOMPARE(ports->currentText(), QStringLiteral("/dev/typed"));
+        for (int i = 0; i < devices.size(); ++i) {
+            const int item = PortCombo::FixedPorts + i;
+            QCOMPARE(ports->itemText(item), devices[i].systemLocation());
+            QVERIFY(!ports->itemData(item, Qt::ToolTipRole).toString().isEmpty());
+            QVERIFY(ports->view()->minimumWidth() > QFontMetrics(ports->view()->font()).horizontalAdvance(devices[i].systemLocation()));
+        }
+        ports->hidePopup();
     }
 
     void logWindowAppearsOnlyWhenAsked()

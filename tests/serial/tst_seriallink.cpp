@@ -1,10 +1,12 @@
 #include "DeviceSimulator.h"
+#include "LineTermios.h"
 #include "ScriptedDialogs.h"
 #include "SerialLink.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -104,6 +106,7 @@ private Q_SLOTS:
         QTest::newRow("COM255 opens port 15") << "COM255" << 15 << "1200" << "1200,n,8,1";
         QTest::newRow("any three characters and 7") << "ab#7" << 7 << "38400" << "38400,n,8,1";
         QTest::newRow("lower case and leading zero") << "com07" << 7 << "57600" << "57600,n,8,1";
+        QTest::newRow("two stop bits") << "COM1" << 1 << "19200,N,8,2" << "19200,n,8,2";
     }
 
     void portTextsAndRates()
@@ -117,7 +120,7 @@ private Q_SLOTS:
         m_link->openPressed(port, rate);
         QVERIFY2(m_uart->PortOpen(), qPrintable(m_link->statusDetail()));
         QCOMPARE(m_uart->CommPort(), linked);
-        QCOMPARE(m_uart->Settings(), rate + QStringLiteral(",n,8,1"));
+        QCOMPARE(m_uart->Settings(), rate.contains(u',') ? rate : rate + QStringLiteral(",n,8,1"));
         QCOMPARE(m_sim->lineSettings(), line);
     }
 
@@ -143,7 +146,12 @@ private Q_SLOTS:
         QTest::newRow("rate zero") << "COM1" << "0";
         QTest::newRow("negative rate") << "COM1" << "-9600";
         QTest::newRow("empty rate") << "COM1" << "";
-        QTest::newRow("rate with settings") << "COM1" << "9600,e,7,2";
+        QTest::newRow("unknown parity") << "COM1" << "9600,x,8,1";
+        QTest::newRow("nine data bits") << "COM1" << "9600,n,9,1";
+        QTest::newRow("settings cut short") << "COM1" << "9600,n,8";
+        // A pseudo-terminal carries whole bytes: it cannot hold 7 data bits or a parity.
+        QTest::newRow("7E1 on a pseudo-terminal") << "COM1" << "9600,e,7,1";
+        QTest::newRow("parity on a pseudo-terminal") << "COM1" << "9600,o,8,1";
         QTest::newRow("absent device path") << "/dev/comkeys-none" << "9600";
     }
 
@@ -160,6 +168,43 @@ private Q_SLOTS:
         QCOMPARE(m_link->statusColor(), QColor(255, 0, 0));
         QCOMPARE(m_link->indicatorColor(), QColor(255, 0, 0));
         QVERIFY(!m_link->statusDetail().isEmpty());
+        // Said in Chinese where the user looks: the tooltip and a line in the log window.
+        QVERIFY(m_link->logText().text().startsWith(QStringLiteral("【串口】串口没有打开成功：")));
+        QVERIFY(m_link->logText().text().contains(m_link->statusDetail()));
+    }
+
+    void realUartLineFormats_data()
+    {
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<QString>("held"); // what the driver holds afterwards, empty: open fails
+        QTest::newRow("7E1") << "9600,e,7,1" << "9600,e,7,1";
+        QTest::newRow("mark parity, 5 bits, 2 stop") << "1200,m,5,2" << "1200,m,5,2";
+        QTest::newRow("a rate the UART cannot make") << "250000" << "";
+    }
+
+    void realUartLineFormats()
+    {
+        // A pseudo-terminal takes any rate and no framing; a real UART driver holds framing and
+        // keeps its old rate for one it cannot make. Read back from the driver's termios.
+        QSerialPort probe(QStringLiteral("/dev/ttyS0"));
+        if (!probe.open(QIODevice::ReadWrite)) {
+            QSKIP("no /dev/ttyS0 to open here");
+        }
+        probe.close();
+        QFETCH(QString, rate);
+        QFETCH(QString, held);
+        m_link->openPressed(QStringLiteral("/dev/ttyS0"), rate);
+        QCOMPARE(m_uart->PortOpen(), !held.isEmpty());
+        if (held.isEmpty()) {
+            QCOMPARE(m_dialogs->texts(), QStringList { NotOpen });
+            QCOMPARE(m_link->statusText(), QStringLiteral("串口没有打开成功"));
+            QVERIFY2(m_link->statusDetail().contains(QStringLiteral("不是要求的 250000,n,8,1")), qPrintable(m_link->statusDetail()));
+            return;
+        }
+        const std::optional<LineState> line = readLineState(int(m_uart->port().handle()));
+        QVERIFY(line);
+        QCOMPARE(QStringLiteral("%1,%2,%3,%4").arg(line->rate).arg(QChar::fromLatin1(line->parity)).arg(line->dataBits).arg(line->stopBits), held);
+        m_link->closePressed();
     }
 
     void listChoiceClosesAndSaysSo()
@@ -264,6 +309,42 @@ private Q_SLOTS:
         QTest::qWait(20);
         QCoreApplication::processEvents();
         QVERIFY(m_sim->received().isEmpty());
+    }
+
+    void slowDeviceGetsEveryLoggedCommandWhole()
+    {
+        // The device stops reading: the line fills, the rest waits in the queue, a full queue
+        // refuses a key whole; nothing closes the port. Once the device reads again, every
+        // logged command arrives whole and in order, and nothing refused arrives at all.
+        m_sim->setReading(false);
+        m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("115200"));
+        QVERIFY(m_uart->PortOpen());
+        int refused = 0;
+        for (int press = 0; press < 400; ++press) {
+            const QString body = QStringLiteral("%1").arg(press, 4, 10, QChar(u'0')) + QString(244, QChar(u'a' + press % 26));
+            m_link->keyPressed(u'"' + body + u'"', true);
+            refused = int(m_dialogs->messages.size());
+        }
+        QVERIFY(refused > 0);
+        for (const QString& text : m_dialogs->texts()) {
+            QVERIFY2(text.startsWith(QStringLiteral("设备没有及时读取")), qPrintable(text));
+        }
+        QVERIFY(m_uart->queuedBytes() <= UartCom::OutputQueueLimit);
+        QVERIFY(m_uart->PortOpen());
+        m_sim->setReading(true);
+        QTRY_COMPARE_WITH_TIMEOUT(m_uart->queuedBytes(), 0, 10000);
+        QVERIFY(m_uart->PortOpen());
+        QByteArray expected;
+        int logged = 0;
+        for (const QString& line : m_link->logText().text().split(QStringLiteral("\r\n"))) {
+            if (line.endsWith(QStringLiteral("     <CR>"))) { // the device's replies add marker lines
+                expected += line.chopped(9).toLatin1() + '\r';
+                ++logged;
+            }
+        }
+        QCOMPARE(logged + refused, 400);
+        QTRY_COMPARE(m_sim->received().size(), expected.size());
+        QCOMPARE(m_sim->received(), expected);
     }
 
     void twoPressesLogOldestFirst()
@@ -373,18 +454,45 @@ private Q_SLOTS:
 
     // The device going away.
 
-    void vanishingDeviceClosesThePort()
+    void vanishingDeviceClosesThePortAndComesBack()
     {
-        m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("9600"));
+        const QString link = m_dir->filePath(QStringLiteral("Ports/COM1"));
+        m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("9600,n,8,2"));
         QVERIFY(m_uart->PortOpen());
-        m_sim->vanish();
+        m_sim->unplug(link);
         QTRY_VERIFY(!m_uart->PortOpen());
-        QCOMPARE(m_link->statusText(), QStringLiteral("串口已经关闭"));
+        QCOMPARE(m_link->statusText(), QStringLiteral("串口设备已断开"));
         QCOMPARE(m_link->indicatorColor(), QColor(255, 0, 0));
         QVERIFY(!m_link->statusDetail().isEmpty());
+        QVERIFY(m_link->logText().text().startsWith(QStringLiteral("【串口】串口设备已断开：")));
         m_link->keyPressed(QStringLiteral("\"AT\""), true);
         QCOMPARE(m_dialogs->texts(), QStringList { NotOpen });
-        QVERIFY(m_link->logText().text().isEmpty());
+        QVERIFY(m_link->isWaitingToReconnect());
+
+        // Plugged in again under the same name: open by itself, with the same settings.
+        QVERIFY(m_sim->replug(link));
+        QTRY_VERIFY(m_uart->PortOpen());
+        QCOMPARE(m_link->statusText(), QStringLiteral("串口已经打开"));
+        QCOMPARE(m_link->indicatorColor(), QColor(0, 255, 0));
+        QCOMPARE(m_sim->lineSettings(), QStringLiteral("9600,n,8,2"));
+        QVERIFY(m_link->logText().text().contains(QStringLiteral("【串口】串口已自动重新打开")));
+        m_link->keyPressed(QStringLiteral("\"AT\""), true);
+        QTRY_VERIFY(m_link->receiveText().text().endsWith(QStringLiteral("OK")));
+
+        // Closed by the user, or with reconnecting switched off: it stays closed.
+        m_link->closePressed();
+        m_sim->unplug(link);
+        QVERIFY(m_sim->replug(link));
+        QTest::qWait(1200);
+        QVERIFY(!m_uart->PortOpen());
+        m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("9600"));
+        m_link->setAutoReconnect(false);
+        m_sim->unplug(link);
+        QTRY_VERIFY(!m_uart->PortOpen());
+        QVERIFY(!m_link->isWaitingToReconnect());
+        QVERIFY(m_sim->replug(link));
+        QTest::qWait(1200);
+        QVERIFY(!m_uart->PortOpen());
     }
 
     void writeToAVanishedDeviceIsNotLogged()
@@ -395,9 +503,9 @@ private Q_SLOTS:
         m_link->keyPressed(QStringLiteral("\"AT\""), true);
         QCOMPARE(m_dialogs->messages.size(), 1);
         QVERIFY(m_dialogs->texts()[0].startsWith(QStringLiteral("串口写入失败，命令没有发送")));
-        QVERIFY(m_link->logText().text().isEmpty());
+        QVERIFY(!m_link->logText().text().contains(QStringLiteral("AT")));
         QTRY_VERIFY(!m_uart->PortOpen());
-        QCOMPARE(m_link->statusText(), QStringLiteral("串口已经关闭"));
+        QCOMPARE(m_link->statusText(), QStringLiteral("串口设备已断开"));
     }
 
 private:

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ComKeysSliderExport.h"
+
 #include <QMap>
 #include <QString>
 #include <QVariant>
@@ -8,7 +10,7 @@ namespace comkeys {
 
 // Where a host keeps a designed control: named entries, each read with a default and written
 // with one. Values are 32-bit integers, booleans, 16-bit integers and pictures (QPixmap).
-class PropertyBag {
+class COMKEYS_SLIDER_EXPORT PropertyBag {
 public:
     virtual ~PropertyBag() = default;
     // The stored value, or the default when the entry is missing.
@@ -18,7 +20,7 @@ public:
 };
 
 // A bag in memory. Entries equal to their default are left out, as a host's bag may do.
-class MemoryPropertyBag : public PropertyBag {
+class COMKEYS_SLIDER_EXPORT MemoryPropertyBag : public PropertyBag {
 public:
     QVariant ReadProperty(const QString& name, const QVariant& defaultValue) const override;
     void WriteProperty(const QString& name, const QVariant& value, const QVariant& defaultValue) override;
@@ -33,10 +35,10 @@ private:
 
 // Named bags saved to and restored from one file (JSON; pictures travel inside as PNG data).
 namespace PropertyBagFile {
-    [[nodiscard]] bool save(const QString& path, const QMap<QString, MemoryPropertyBag>& designs,
+    [[nodiscard]] COMKEYS_SLIDER_EXPORT bool save(const QString& path, const QMap<QString, MemoryPropertyBag>& designs,
                             QString* error = nullptr);
     // Nothing, with the reason in *error, when the file cannot be read or is not such a file.
-    std::optional<QMap<QString, MemoryPropertyBag>> load(const QString& path, QString* error = nullptr);
+    COMKEYS_SLIDER_EXPORT std::optional<QMap<QString, MemoryPropertyBag>> load(const QString& path, QString* error = nullptr);
 } // namespace PropertyBagFile
 
 } // namespace comkeys

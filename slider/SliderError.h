@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ComKeysSliderExport.h"
+
 #include <QString>
 #include <stdexcept>
 
@@ -7,7 +9,7 @@ namespace comkeys {
 
 // A broken rule of a slider property: 380 (invalid property value) or 6 (overflow). The
 // slider's state is left as it was before the call that raised it.
-class SliderError : public std::runtime_error {
+class COMKEYS_SLIDER_EXPORT SliderError : public std::runtime_error {
 public:
     static constexpr int InvalidPropertyValue = 380;
     static constexpr int Overflow = 6;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ComKeysSliderExport.h"
+
 #include <cstdint>
 #include <optional>
 
@@ -11,14 +13,14 @@ constexpr int Horizontal = 0;
 constexpr int Vertical = 1;
 
 // Nearest integer, ties to the even one (2.5 gives 2, 7.5 gives 8).
-double roundHalfEven(double x);
+COMKEYS_SLIDER_EXPORT double roundHalfEven(double x);
 
 // A difference of two 16-bit values, or nothing when it leaves the 16-bit range.
-std::optional<std::int16_t> difference16(std::int32_t a, std::int32_t b);
+COMKEYS_SLIDER_EXPORT std::optional<std::int16_t> difference16(std::int32_t a, std::int32_t b);
 
 // The thumb's Left (horizontal) or Top (vertical) for value n; nothing for another
 // orientation, a zero range or a difference n - min outside 16 bits.
-std::optional<float> sliderPosFromValue(int orientation, double travel, std::int32_t n, std::int16_t min,
+COMKEYS_SLIDER_EXPORT std::optional<float> sliderPosFromValue(int orientation, double travel, std::int32_t n, std::int16_t min,
                                         std::int32_t range);
 
 struct Snap {
@@ -26,7 +28,7 @@ struct Snap {
     std::optional<float> position; // where the thumb snaps to, when it can be computed
 };
 // The value a thumb position stands for, and the position of that value.
-Snap valueFromSlider(int orientation, double travel, float position, std::int16_t min, std::int32_t range);
+COMKEYS_SLIDER_EXPORT Snap valueFromSlider(int orientation, double travel, float position, std::int16_t min, std::int32_t range);
 
 struct RailRect {
     std::int32_t Left = 0;
@@ -36,7 +38,7 @@ struct RailRect {
     bool operator==(const RailRect&) const = default;
 };
 // The 4-pixel strip along the thumb's path; nothing for another orientation.
-std::optional<RailRect> railRect(int orientation, double thumbWidth, double thumbHeight, double scaleWidth,
+COMKEYS_SLIDER_EXPORT std::optional<RailRect> railRect(int orientation, double thumbWidth, double thumbHeight, double scaleWidth,
                                  double scaleHeight);
 
 } // namespace comkeys::slider

@@ -1,6 +1,5 @@
 #include "trkSlider.h"
 
-#include <QDebug>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -33,11 +32,39 @@ namespace {
 
     QColor colorFromOle(std::uint32_t ole)
     {
-        if (ole & 0x80000000u) {
-            // A system colour: only the button face is in use here; others take the window's.
-            return QPalette().color((ole & 0xFF) == 15 ? QPalette::Button : QPalette::Window);
+        if (!(ole & 0x80000000u)) {
+            return QColor(int(ole & 0xFF), int((ole >> 8) & 0xFF), int((ole >> 16) & 0xFF));
         }
-        return QColor(int(ole & 0xFF), int((ole >> 8) & 0xFF), int((ole >> 16) & 0xFF));
+        // A system colour by its index: the palette role that plays the same part.
+        static constexpr QPalette::ColorRole Roles[] = {
+            QPalette::Button, // 0 scroll bar
+            QPalette::Window, // 1 desktop
+            QPalette::Highlight, // 2 active caption
+            QPalette::Mid, // 3 inactive caption
+            QPalette::Window, // 4 menu
+            QPalette::Base, // 5 window
+            QPalette::Shadow, // 6 window frame
+            QPalette::WindowText, // 7 menu text
+            QPalette::WindowText, // 8 window text
+            QPalette::HighlightedText, // 9 caption text
+            QPalette::Button, // 10 active border
+            QPalette::Button, // 11 inactive border
+            QPalette::Dark, // 12 application workspace
+            QPalette::Highlight, // 13 highlight
+            QPalette::HighlightedText, // 14 highlighted text
+            QPalette::Button, // 15 button face
+            QPalette::Dark, // 16 button shadow
+            QPalette::PlaceholderText, // 17 grey text
+            QPalette::ButtonText, // 18 button text
+            QPalette::Mid, // 19 inactive caption text
+            QPalette::Light, // 20 button highlight
+            QPalette::Shadow, // 21 dark shadow
+            QPalette::Midlight, // 22 light
+            QPalette::ToolTipText, // 23 info text
+            QPalette::ToolTipBase, // 24 info background
+        };
+        const std::uint32_t index = ole & 0xFF;
+        return QPalette().color(index < std::size(Roles) ? Roles[index] : QPalette::Window);
     }
 
     int buttonMask(Qt::MouseButton b)
@@ -84,19 +111,18 @@ namespace {
         }
     }
 
-    template <class F>
-    void guarded(const char* handler, F&& f)
-    {
-        // An error stops the handler; it never leaves Qt's event handling.
-        try {
-            f();
-        } catch (const SliderError& e) {
-            qWarning("trkSlider: %s stopped by error %d (%s)", handler, e.number(), e.what());
-        } catch (const std::exception& e) {
-            qWarning("trkSlider: %s stopped by %s", handler, e.what());
-        }
-    }
 } // namespace
+
+template <class F>
+void trkSlider::reporting(const char* property, F&& setter)
+{
+    // A broken rule stops the setter or handler; it never leaves into Qt.
+    try {
+        setter();
+    } catch (const SliderError& e) {
+        Q_EMIT errorOccurred(e.number(), QString::fromLatin1(property));
+    }
+}
 
 trkSlider::trkSlider(QWidget* parent)
     : QWidget(parent)
@@ -108,6 +134,7 @@ trkSlider::trkSlider(QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     resize(35, 52);
     InitProperties();
+    fitSize();
 }
 
 void trkSlider::InitProperties()
@@ -129,19 +156,56 @@ void trkSlider::InitProperties()
 
 void trkSlider::setSliderEnabled(bool New_Enabled)
 {
+    const bool changed = m_Enabled != New_Enabled;
     m_Enabled = New_Enabled;
     Q_EMIT PropertyChanged(QStringLiteral("Enabled"));
+    if (changed) {
+        Q_EMIT sliderEnabledChanged(m_Enabled);
+    }
 }
 
 void trkSlider::setBackColor(const QColor& New_BackColor)
 {
+    const bool changed = m_backColor != New_BackColor;
     m_backColor = New_BackColor;
     m_oleBackColor = oleFromColor(New_BackColor);
     PaintRail();
     Q_EMIT PropertyChanged(QStringLiteral("BackColor"));
+    if (changed) {
+        Q_EMIT backColorChanged(m_backColor);
+    }
 }
 
 void trkSlider::setMax(int New_Max)
+{
+    reporting("Max", [&] { setMaxOrThrow(New_Max); });
+}
+
+void trkSlider::setMin(int New_Min)
+{
+    reporting("Min", [&] { setMinOrThrow(New_Min); });
+}
+
+void trkSlider::setStep(int New_Step)
+{
+    reporting("Step", [&] { setStepOrThrow(New_Step); });
+}
+
+void trkSlider::setValue(int New_Value)
+{
+    reporting("Value", [&] { setValueOrThrow(New_Value); });
+}
+
+void trkSlider::storeValue(std::int16_t stored)
+{
+    const bool changed = m_Value != stored;
+    m_Value = stored;
+    if (changed) {
+        Q_EMIT valueChanged(m_Value);
+    }
+}
+
+void trkSlider::setMaxOrThrow(int New_Max)
 {
     if (New_Max <= m_Min) {
         fail(SliderError::InvalidPropertyValue, "Max must be greater than Min");
@@ -150,12 +214,16 @@ void trkSlider::setMax(int New_Max)
     if (!fits16(New_Max) || !range) {
         fail(SliderError::Overflow, "Max, or Max - Min, does not fit 16 bits");
     }
+    const bool changed = m_Max != New_Max;
     m_Max = std::int16_t(New_Max);
     m_Range = *range;
     Q_EMIT PropertyChanged(QStringLiteral("Max"));
+    if (changed) {
+        Q_EMIT maxChanged(m_Max);
+    }
 }
 
-void trkSlider::setMin(int New_Min)
+void trkSlider::setMinOrThrow(int New_Min)
 {
     if (New_Min >= m_Max) {
         fail(SliderError::InvalidPropertyValue, "Min must be less than Max");
@@ -165,21 +233,30 @@ void trkSlider::setMin(int New_Min)
     if (!fits16(New_Min) || !range || !fits16(qint64(New_Min) * m_Step)) {
         fail(SliderError::Overflow, "Min, Min x Step or Max - Min does not fit 16 bits");
     }
+    const bool changed = m_Min != New_Min;
     m_Min = std::int16_t(New_Min);
-    setValue(New_Min); // with the old range still in force
-    m_Range = *range;
+    setValueOrThrow(New_Min); // with the old range still in force
+    // Taken afresh: a handler of the Value setter's events may have moved Max meanwhile.
+    m_Range = difference16(m_Max, m_Min).value_or(m_Range);
     Q_EMIT PropertyChanged(QStringLiteral("Min"));
+    if (changed) {
+        Q_EMIT minChanged(m_Min);
+    }
 }
 
-void trkSlider::setStep(int New_Step)
+void trkSlider::setStepOrThrow(int New_Step)
 {
     if (!fits16(New_Step)) {
         fail(SliderError::Overflow, "Step does not fit 16 bits");
     }
+    const bool changed = m_Step != New_Step;
     m_Step = std::int16_t(New_Step);
+    if (changed) {
+        Q_EMIT stepChanged(m_Step);
+    }
 }
 
-void trkSlider::setValue(int New_Value)
+void trkSlider::setValueOrThrow(int New_Value)
 {
     if (New_Value > m_Max || New_Value < m_Min) {
         fail(SliderError::InvalidPropertyValue, "Value lies outside Min to Max");
@@ -188,7 +265,7 @@ void trkSlider::setValue(int New_Value)
     if (!fits32(stored) || !fits16(stored)) {
         fail(SliderError::Overflow, "Value x Step does not fit 16 bits");
     }
-    m_Value = std::int16_t(stored);
+    storeValue(std::int16_t(stored));
     // 0 always passes, so the Min end keeps reporting when Min is 0.
     if (m_Value != m_LastValue || m_Value == 0) {
         if (!m_Dragging) {
@@ -209,37 +286,57 @@ void trkSlider::setValue(int New_Value)
 
 void trkSlider::setOrientation(int New_Orientation)
 {
+    const bool changed = m_Orientation != New_Orientation;
     m_Orientation = New_Orientation;
     PlaceSliderAtStart();
     resizeLayout();
     Q_EMIT PropertyChanged(QStringLiteral("Orientation"));
+    if (changed) {
+        Q_EMIT orientationChanged(m_Orientation);
+    }
 }
 
 void trkSlider::setRailStyle(int New_RailStyle)
 {
+    const bool changed = m_RailStyle != New_RailStyle;
     m_RailStyle = New_RailStyle;
     resizeLayout();
     Q_EMIT PropertyChanged(QStringLiteral("RailStyle"));
+    if (changed) {
+        Q_EMIT railStyleChanged(m_RailStyle);
+    }
 }
 
 void trkSlider::setSliderIcon(const QPixmap& New_SliderIcon)
 {
+    const bool changed = m_sliderPicture.cacheKey() != New_SliderIcon.cacheKey();
     assignPicture(m_sliderPicture, m_thumb, New_SliderIcon);
     resizeLayout();
     Q_EMIT PropertyChanged(QStringLiteral("SliderIcon"));
+    if (changed) {
+        Q_EMIT sliderIconChanged(m_sliderPicture);
+    }
 }
 
 void trkSlider::setRailPicture(const QPixmap& New_RailPicture)
 {
+    const bool changed = m_railPicture.cacheKey() != New_RailPicture.cacheKey();
     assignPicture(m_railPicture, m_railImage, New_RailPicture);
     resizeLayout();
     Q_EMIT PropertyChanged(QStringLiteral("RailPicture"));
+    if (changed) {
+        Q_EMIT railPictureChanged(m_railPicture);
+    }
 }
 
 void trkSlider::setHWnd(int New_hWnd)
 {
+    const bool changed = m_hWnd != New_hWnd;
     m_hWnd = New_hWnd;
     Q_EMIT PropertyChanged(QStringLiteral("hWnd"));
+    if (changed) {
+        Q_EMIT hWndChanged(m_hWnd);
+    }
 }
 
 // Persistence.
@@ -292,6 +389,8 @@ void trkSlider::ReadProperties(const PropertyBag& bag)
         m_thumb.moveTop(*top);
     }
     m_hWnd = hWnd;
+    // The size constraints follow the restored orientation and pictures.
+    fitSize();
 }
 
 void trkSlider::WriteProperties(PropertyBag& bag) const
@@ -349,44 +448,87 @@ void trkSlider::PlaceSliderAtStart()
 
 bool trkSlider::pictureRailInUse() const { return m_RailStyle == PictureRailStyle && !m_railPicture.isNull(); }
 
-void trkSlider::setOuterSizeTwips(int widthTwips, int heightTwips)
+void trkSlider::fitSize()
 {
-    const QSize wanted(qRound(widthTwips / 15.0), qRound(heightTwips / 15.0));
-    if (wanted == size()) {
-        return;
+    const bool picture = pictureRailInUse();
+    const int railW = qRound(m_railImage.width());
+    const int railH = qRound(m_railImage.height());
+    const int sw = qRound(m_thumb.width());
+    const int sh = qRound(m_thumb.height());
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    // The picture rail fixes both sides (its length and 2 pixels at either end); otherwise the
+    // side across the rail is the thumb's, and the length is the layout's to choose.
+    if (m_Orientation == Horizontal) {
+        if (picture) {
+            setFixedSize(railW + 4, sh < railH ? railH : sh);
+        } else {
+            if (width() == 0) {
+                resize(sw, height());
+            }
+            setFixedHeight(sh);
+        }
+        setSizePolicy(picture ? QSizePolicy::Fixed : QSizePolicy::Expanding, QSizePolicy::Fixed);
+    } else if (m_Orientation == Vertical) {
+        if (picture) {
+            setFixedSize(sw < railW ? railW : sw, railH + 4);
+        } else {
+            if (height() == 0) {
+                resize(width(), sh);
+            }
+            setFixedWidth(sw);
+        }
+        setSizePolicy(QSizePolicy::Fixed, picture ? QSizePolicy::Fixed : QSizePolicy::Expanding);
     }
-    const int before = m_layoutDepth;
-    resize(wanted);
-    // A visible widget hears of its new size at once; a hidden one only when shown, so the
-    // inner layout run is made here.
-    if (m_layoutDepth == before && size() == wanted && !testAttribute(Qt::WA_WState_Visible)) {
-        resizeLayout();
+    updateGeometry();
+}
+
+QSize trkSlider::sizeHint() const
+{
+    const int sw = qRound(m_thumb.width());
+    const int sh = qRound(m_thumb.height());
+    if (pictureRailInUse()) {
+        const int railW = qRound(m_railImage.width());
+        const int railH = qRound(m_railImage.height());
+        return m_Orientation == Horizontal ? QSize(railW + 4, std::max(sh, railH))
+                                           : QSize(std::max(sw, railW), railH + 4);
     }
+    if (m_Orientation == Horizontal) {
+        return QSize(sw * 8, sh);
+    }
+    return m_Orientation == Vertical ? QSize(sw, sh * 8) : size();
+}
+
+QSize trkSlider::minimumSizeHint() const
+{
+    if (pictureRailInUse()) {
+        return sizeHint();
+    }
+    const int sw = qRound(m_thumb.width());
+    const int sh = qRound(m_thumb.height());
+    if (m_Orientation == Horizontal) {
+        return QSize(sw * 2, sh);
+    }
+    return m_Orientation == Vertical ? QSize(sw, sh * 2) : QSize(1, 1);
 }
 
 void trkSlider::resizeLayout()
 {
-    ++m_layoutDepth;
+    fitSize();
+    placeAndPaint();
+}
+
+void trkSlider::placeAndPaint()
+{
     const bool picture = pictureRailInUse();
     const double railW = m_railImage.width();
     const double railH = m_railImage.height();
     const double sw = m_thumb.width();
     const double sh = m_thumb.height();
-
     if (m_Orientation == Horizontal) {
-        if (picture) {
-            setOuterSizeTwips(int(railW * 15 + 60), int((sh < railH ? railH : sh) * 15));
-        } else {
-            setOuterSizeTwips(outerWidthTwips() == 0 ? int(sw * 15) : outerWidthTwips(), int(sh * 15));
-        }
         m_thumb.moveTop(sh < railH && picture ? float((railH - sh) * 0.5) : 0.0f);
         placeThumbFor(m_Value);
     } else if (m_Orientation == Vertical) {
-        if (picture) {
-            setOuterSizeTwips(int((sw < railW ? railW : sw) * 15), int(railH * 15 + 60));
-        } else {
-            setOuterSizeTwips(int(sw * 15), outerHeightTwips() == 0 ? int(sh * 15) : outerHeightTwips());
-        }
         m_thumb.moveLeft(sw < railW && picture ? float((railW - sw) * 0.5) : 0.0f);
         placeThumbFor(m_Value);
     }
@@ -480,7 +622,7 @@ void trkSlider::paintEvent(QPaintEvent*)
     painter.drawPixmap(0, 0, m_surface);
 }
 
-void trkSlider::resizeEvent(QResizeEvent*) { resizeLayout(); }
+void trkSlider::resizeEvent(QResizeEvent*) { placeAndPaint(); }
 
 void trkSlider::showEvent(QShowEvent*) { PaintRail(); }
 
@@ -493,8 +635,8 @@ void trkSlider::mousePressEvent(QMouseEvent* event)
     }
     const auto x = float(event->position().x());
     const auto y = float(event->position().y());
-    qint16 shift = shiftMask(event->modifiers());
-    guarded("mouse press", [&] {
+    const qint16 shift = shiftMask(event->modifiers());
+    reporting("Value", [&] {
         m_Dragging = true;
         const float l = float(m_thumb.left());
         const float w = float(m_thumb.width());
@@ -518,7 +660,7 @@ void trkSlider::mouseMoveEvent(QMouseEvent* event)
     if (!m_Dragging) {
         return;
     }
-    guarded("mouse move", [&] { pointerMoved(float(event->position().x()), float(event->position().y())); });
+    reporting("Value", [&] { pointerMoved(float(event->position().x()), float(event->position().y())); });
 }
 
 void trkSlider::pointerMoved(float x, float y)
@@ -535,22 +677,20 @@ void trkSlider::pointerMoved(float x, float y)
         const float limit = float(height() - m_thumb.height());
         m_thumb.moveTop(p < 0 ? 0 : p > limit ? limit : p);
     }
-    setValue(ValueFromSlider());
+    setValueOrThrow(ValueFromSlider());
 }
 
 void trkSlider::mouseReleaseEvent(QMouseEvent* event)
 {
     const double x = event->position().x();
     const double y = event->position().y();
-    qint16 shift = shiftMask(event->modifiers());
-    guarded("mouse release", [&] {
-        if (buttonMask(event->button()) == 1 && x >= 0 && x < width() && y >= 0 && y < height()) {
-            Q_EMIT Click();
-        }
-        if (m_Dragging) {
-            Q_EMIT MouseUp(shift);
-        }
-    });
+    const qint16 shift = shiftMask(event->modifiers());
+    if (buttonMask(event->button()) == 1 && x >= 0 && x < width() && y >= 0 && y < height()) {
+        Q_EMIT Click();
+    }
+    if (m_Dragging) {
+        Q_EMIT MouseUp(shift);
+    }
     m_Dragging = false;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ComKeysSliderExport.h"
 #include "PropertyBag.h"
 #include "SliderError.h"
 #include "SliderGeometry.h"
@@ -12,23 +13,29 @@
 
 namespace comkeys {
 
-// A rail and a draggable thumb reporting a whole value between Min and Max. Setters that break a
-// rule throw SliderError (380 or 6) and change nothing; mouse handlers never let one escape.
-// Geometry is in pixels of the control's client area; outer sizes are also offered in twips
-// (pixels x 15).
-class trkSlider : public QWidget {
+// A rail and a draggable thumb reporting a whole value between Min and Max. Geometry is in
+// pixels of the control's client area; outer sizes are also offered in twips (pixels x 15).
+//
+// Two ways to set Max, Min, Step and Value:
+// - setMax() and the other Qt setters, which are also the properties' WRITE accessors and slots:
+//   a value that breaks a rule changes nothing and emits errorOccurred(number, property). They
+//   never throw, so signals, setProperty(), Designer and queued calls can reach them safely.
+// - setMaxOrThrow() and its kin, for C++ callers that want the rule as an exception: they throw
+//   SliderError (380 invalid value, 6 overflow) and change nothing.
+// Mouse handling never lets an error escape either: it reports it through errorOccurred.
+class COMKEYS_SLIDER_EXPORT trkSlider : public QWidget {
     Q_OBJECT
-    Q_PROPERTY(bool Enabled READ sliderEnabled WRITE setSliderEnabled)
-    Q_PROPERTY(QColor BackColor READ backColor WRITE setBackColor)
-    Q_PROPERTY(int Max READ max WRITE setMax)
-    Q_PROPERTY(int Min READ min WRITE setMin)
-    Q_PROPERTY(int Step READ step WRITE setStep)
-    Q_PROPERTY(int Value READ value WRITE setValue USER true)
-    Q_PROPERTY(int Orientation READ orientation WRITE setOrientation)
-    Q_PROPERTY(int RailStyle READ railStyle WRITE setRailStyle)
-    Q_PROPERTY(QPixmap SliderIcon READ sliderIcon WRITE setSliderIcon)
-    Q_PROPERTY(QPixmap RailPicture READ railPicture WRITE setRailPicture)
-    Q_PROPERTY(int hWnd READ hWnd WRITE setHWnd)
+    Q_PROPERTY(bool Enabled READ sliderEnabled WRITE setSliderEnabled NOTIFY sliderEnabledChanged)
+    Q_PROPERTY(QColor BackColor READ backColor WRITE setBackColor NOTIFY backColorChanged)
+    Q_PROPERTY(int Max READ max WRITE setMax NOTIFY maxChanged)
+    Q_PROPERTY(int Min READ min WRITE setMin NOTIFY minChanged)
+    Q_PROPERTY(int Step READ step WRITE setStep NOTIFY stepChanged)
+    Q_PROPERTY(int Value READ value WRITE setValue NOTIFY valueChanged USER true)
+    Q_PROPERTY(int Orientation READ orientation WRITE setOrientation NOTIFY orientationChanged)
+    Q_PROPERTY(int RailStyle READ railStyle WRITE setRailStyle NOTIFY railStyleChanged)
+    Q_PROPERTY(QPixmap SliderIcon READ sliderIcon WRITE setSliderIcon NOTIFY sliderIconChanged)
+    Q_PROPERTY(QPixmap RailPicture READ railPicture WRITE setRailPicture NOTIFY railPictureChanged)
+    Q_PROPERTY(int hWnd READ hWnd WRITE setHWnd NOTIFY hWndChanged)
     Q_CLASSINFO("SliderIcon.Description", "Devuelve o establece el gráfico que se mostrar?en un control.")
     Q_CLASSINFO("hWnd.Description", "Returns a handle (from Microsoft Windows) to an object's window.")
 
@@ -42,27 +49,22 @@ public:
     // Enabled gates the mouse only; it is not QWidget's enabled state, which would swallow the
     // release that still raises Click on a disabled control.
     bool sliderEnabled() const { return m_Enabled; }
-    void setSliderEnabled(bool New_Enabled);
     QColor backColor() const { return m_backColor; }
-    void setBackColor(const QColor& New_BackColor);
     int max() const { return m_Max; }
-    void setMax(int New_Max);
     int min() const { return m_Min; }
-    void setMin(int New_Min);
     int step() const { return m_Step; }
-    void setStep(int New_Step);
     int value() const { return m_Value; }
-    void setValue(int New_Value);
     int orientation() const { return m_Orientation; }
-    void setOrientation(int New_Orientation);
     int railStyle() const { return m_RailStyle; }
-    void setRailStyle(int New_RailStyle);
     QPixmap sliderIcon() const { return m_sliderPicture; }
-    void setSliderIcon(const QPixmap& New_SliderIcon);
     QPixmap railPicture() const { return m_railPicture; }
-    void setRailPicture(const QPixmap& New_RailPicture);
     int hWnd() const { return m_hWnd; }
-    void setHWnd(int New_hWnd);
+
+    // The setters that throw SliderError instead of reporting errorOccurred.
+    void setMaxOrThrow(int New_Max);
+    void setMinOrThrow(int New_Min);
+    void setStepOrThrow(int New_Step);
+    void setValueOrThrow(int New_Value);
 
     // Life cycle and persistence.
     void InitProperties();
@@ -87,6 +89,24 @@ public:
     // The drawing surface, which keeps what was painted until the next clear.
     const QPixmap& surface() const { return m_surface; }
 
+    // Fit the thumb and the rail: the picture rail's own size, else room for the thumb to
+    // travel along the orientation and exactly the thumb across it.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+public Q_SLOTS:
+    void setSliderEnabled(bool New_Enabled);
+    void setBackColor(const QColor& New_BackColor);
+    void setMax(int New_Max);
+    void setMin(int New_Min);
+    void setStep(int New_Step);
+    void setValue(int New_Value);
+    void setOrientation(int New_Orientation);
+    void setRailStyle(int New_RailStyle);
+    void setSliderIcon(const QPixmap& New_SliderIcon);
+    void setRailPicture(const QPixmap& New_RailPicture);
+    void setHWnd(int New_hWnd);
+
 Q_SIGNALS:
     // Left-button release inside the control.
     void Click();
@@ -96,12 +116,30 @@ Q_SIGNALS:
     void ArrivedLast();
     // The Value setter stored a value that differs from the last one reported, or 0.
     void ValueChanged();
-    // A left-button press on the enabled control, after any value change it caused.
-    void MouseDown(qint16& Shift);
+    // A left-button press on the enabled control, after any value change it caused. Shift is the
+    // mask of shift keys (1 Shift, 2 Ctrl, 4 Alt), passed by value: nothing reads it back.
+    void MouseDown(qint16 Shift);
     // A button release that ends a press.
-    void MouseUp(qint16& Shift);
+    void MouseUp(qint16 Shift);
     // A persisted property changed (last step of its setter): the host's design is dirty.
     void PropertyChanged(const QString& name);
+    // A setter reached through Qt (or the mouse) met a broken rule: number 380 or 6, the property
+    // it concerns; nothing changed.
+    void errorOccurred(int number, const QString& property);
+
+    // Each property's value changed, from whatever setter; for bindings and QSignalSpy. Unlike
+    // ValueChanged(), valueChanged(int) fires for every change of the stored value and only then.
+    void sliderEnabledChanged(bool Enabled);
+    void backColorChanged(const QColor& BackColor);
+    void maxChanged(int Max);
+    void minChanged(int Min);
+    void stepChanged(int Step);
+    void valueChanged(int Value);
+    void orientationChanged(int Orientation);
+    void railStyleChanged(int RailStyle);
+    void sliderIconChanged(const QPixmap& SliderIcon);
+    void railPictureChanged(const QPixmap& RailPicture);
+    void hWndChanged(int hWnd);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -114,10 +152,17 @@ protected:
 private:
     double travel() const;
     void placeThumbFor(std::int32_t n);
-    void setOuterSizeTwips(int width, int height);
     bool pictureRailInUse() const;
     void pointerMoved(float x, float y);
     void drawEdge(QPainter& painter, int edge) const;
+    // The layout after a resize: thumb, rail rectangle, painting. The control's size is left
+    // to whoever resized it.
+    void placeAndPaint();
+    // The fitted size as size constraints and a size policy, so layouts and resizes keep it.
+    void fitSize();
+    void storeValue(std::int16_t stored);
+    template <class F>
+    void reporting(const char* property, F&& setter);
 
     bool m_Dragging = false;
     float m_GrabX = 0;
@@ -142,7 +187,6 @@ private:
     QPixmap m_railPicture; // the rail image `iRailPicture`
     QRectF m_railImage;
     QPixmap m_surface;
-    int m_layoutDepth = 0;
 };
 
 } // namespace comkeys

@@ -79,8 +79,8 @@ int main(int argc, char* argv[])
         QObject::connect(s, &trkSlider::ValueChanged, events, [say] { say(QStringLiteral("ValueChanged")); });
         QObject::connect(s, &trkSlider::ArrivedFirst, events, [say] { say(QStringLiteral("ArrivedFirst")); });
         QObject::connect(s, &trkSlider::ArrivedLast, events, [say] { say(QStringLiteral("ArrivedLast")); });
-        QObject::connect(s, &trkSlider::MouseDown, events, [say](qint16& shift) { say(QStringLiteral("MouseDown %1").arg(shift)); });
-        QObject::connect(s, &trkSlider::MouseUp, events, [say](qint16& shift) { say(QStringLiteral("MouseUp %1").arg(shift)); });
+        QObject::connect(s, &trkSlider::MouseDown, events, [say](qint16 shift) { say(QStringLiteral("MouseDown %1").arg(shift)); });
+        QObject::connect(s, &trkSlider::MouseUp, events, [say](qint16 shift) { say(QStringLiteral("MouseUp %1").arg(shift)); });
         auto* box = new QWidget;
         auto* v = new QVBoxLayout(box);
         v->addWidget(new QLabel(name));

@@ -2,7 +2,16 @@
 #include "SliderGeometry.h"
 #include "trkSlider.h"
 
+#include <QHBoxLayout>
 #include <QMetaClassInfo>
+#include <QPluginLoader>
+#include <QSignalSpy>
+#include <QSpinBox>
+#ifdef COMKEYS_DESIGNER_PLUGIN
+#include <QtUiPlugin/QDesignerCustomWidgetInterface>
+#endif
+
+#include <map>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,8 +30,8 @@ struct Recorder : QObject {
         connect(&s, &trkSlider::ArrivedFirst, this, [this] { log << QStringLiteral("ArrivedFirst"); });
         connect(&s, &trkSlider::ArrivedLast, this, [this] { log << QStringLiteral("ArrivedLast"); });
         connect(&s, &trkSlider::ValueChanged, this, [this] { log << QStringLiteral("ValueChanged"); });
-        connect(&s, &trkSlider::MouseDown, this, [this](qint16& shift) { log << QStringLiteral("MouseDown %1").arg(shift); });
-        connect(&s, &trkSlider::MouseUp, this, [this](qint16& shift) { log << QStringLiteral("MouseUp %1").arg(shift); });
+        connect(&s, &trkSlider::MouseDown, this, [this](qint16 shift) { log << QStringLiteral("MouseDown %1").arg(shift); });
+        connect(&s, &trkSlider::MouseUp, this, [this](qint16 shift) { log << QStringLiteral("MouseUp %1").arg(shift); });
         connect(&s, &trkSlider::PropertyChanged, this, [this](const QString& n) { log << u'~' + n; });
     }
 };
@@ -49,9 +58,19 @@ std::unique_ptr<trkSlider> horizontal(int scaleWidth)
 {
     auto s = std::make_unique<trkSlider>();
     s->setSliderIcon(solid(16, 16, Qt::blue));
-    s->resize(scaleWidth, 30);
     s->setOrientation(Horizontal);
+    s->resize(scaleWidth, 30);
+    s->resizeLayout();
     return s;
+}
+
+// The setter of a property that throws, by the property's name.
+void setOrThrow(trkSlider& s, const QString& property, int value)
+{
+    const std::map<QString, void (trkSlider::*)(int)> setters {
+        { QStringLiteral("Max"), &trkSlider::setMaxOrThrow }, { QStringLiteral("Min"), &trkSlider::setMinOrThrow },
+        { QStringLiteral("Step"), &trkSlider::setStepOrThrow }, { QStringLiteral("Value"), &trkSlider::setValueOrThrow } };
+    (s.*setters.at(property))(value);
 }
 
 QString renderDir() { return QStringLiteral(COMKEYS_RENDER_DIR); }
@@ -77,7 +96,7 @@ private Q_SLOTS:
         QCOMPARE(s.step(), 1);
         QCOMPARE(s.hWnd(), 0);
         QCOMPARE(s.backColor(), QColor(207, 207, 207));
-        QCOMPARE(s.size(), QSize(35, 52));
+        QCOMPARE(s.size(), QSize(16, 52)); // fitted to the thumb across the vertical rail
         QCOMPARE(s.thumbRect(), QRectF(0, 36, 16, 16)); // bottom: vertical, Min end
         QCOMPARE(s.property("Value").toInt(), 0);
         QCOMPARE(s.metaObject()->userProperty().name(), "Value");
@@ -108,29 +127,131 @@ private Q_SLOTS:
 
     void rejectedValuesChangeNothing()
     {
+        // The same rule two ways: thrown to a C++ caller, or reported to Qt (setProperty, which
+        // Designer and queued calls use too) by errorOccurred. Either way nothing changes.
         QFETCH(QString, property);
         QFETCH(int, step);
         QFETCH(int, value);
         QFETCH(int, error);
+        for (const bool throwing : { true, false }) {
+            trkSlider s;
+            s.setValue(4);
+            s.setStep(step);
+            Recorder r(s);
+            QSignalSpy reported(&s, &trkSlider::errorOccurred);
+            QVERIFY(reported.isValid());
+            const QRectF thumb = s.thumbRect();
+            if (throwing) {
+                QCOMPARE(errorOf([&] { setOrThrow(s, property, value); }), error);
+                QCOMPARE(reported.count(), 0);
+            } else {
+                QCOMPARE(errorOf([&] { s.setProperty(property.toLatin1().constData(), value); }), 0);
+                QCOMPARE(reported.count(), 1);
+                QCOMPARE(reported[0], (QVariantList { error, property }));
+            }
+            QCOMPARE(s.min(), 0);
+            QCOMPARE(s.max(), 10);
+            QCOMPARE(s.value(), 4);
+            QCOMPARE(s.step(), step);
+            QCOMPARE(s.thumbRect(), thumb);
+            QVERIFY(r.log.isEmpty());
+        }
+    }
+
+    void rangeFollowsAHandlerThatMovesMax()
+    {
+        // Setting Min sets Value, whose handlers may move Max: the range is Max - Min afterwards.
+        auto s = horizontal(200);
+        connect(s.get(), &trkSlider::ValueChanged, s.get(), [&] { s->setMax(20); });
+        s->setMin(3);
+        QCOMPARE(s->max(), 20);
+        s->disconnect(s.get());
+        s->setValue(20);
+        QCOMPARE(s->thumbRect().left(), 184.0);
+        s->setValue(10);
+        QCOMPARE(s->thumbRect().left(), float(184.0 * 7 / 17));
+    }
+
+    void qtConnectionsNeverAbort()
+    {
+        // A spin box drives the slider and follows it; out-of-range values from the spin box are
+        // reported, not thrown through the spin box's signal.
         trkSlider s;
-        s.setValue(4);
-        s.setStep(step);
-        Recorder r(s);
-        const QRectF thumb = s.thumbRect();
-        QCOMPARE(errorOf([&] { s.setProperty(property.toLatin1().constData(), value); }), error);
-        QCOMPARE(s.min(), 0);
-        QCOMPARE(s.max(), 10);
-        QCOMPARE(s.value(), 4);
-        QCOMPARE(s.step(), step);
-        QCOMPARE(s.thumbRect(), thumb);
-        QVERIFY(r.log.isEmpty());
+        QSpinBox spin;
+        spin.setRange(-100, 100);
+        connect(&spin, &QSpinBox::valueChanged, &s, &trkSlider::setValue);
+        connect(&s, &trkSlider::valueChanged, &spin, &QSpinBox::setValue);
+        QSignalSpy reported(&s, &trkSlider::errorOccurred);
+        spin.setValue(50);
+        QCOMPARE(s.value(), 0);
+        QCOMPARE(reported.count(), 1);
+        QCOMPARE(reported[0], (QVariantList { 380, QStringLiteral("Value") }));
+        spin.setValue(7);
+        QCOMPARE(s.value(), 7);
+        s.setValue(3);
+        QCOMPARE(spin.value(), 3);
+
+        // Queued calls, and signals recorded by QSignalSpy and carried across a queue.
+        QVERIFY(QMetaObject::invokeMethod(&s, "setMax", Qt::QueuedConnection, Q_ARG(int, -5)));
+        QTRY_COMPARE(reported.count(), 2);
+        QCOMPARE(reported[1], (QVariantList { 380, QStringLiteral("Max") }));
+        QSignalSpy down(&s, &trkSlider::MouseDown);
+        QVERIFY(down.isValid());
+        int queuedShift = -1;
+        connect(&s, &trkSlider::MouseDown, this, [&](qint16 shift) { queuedShift = shift; }, Qt::QueuedConnection);
+        s.resize(16, 100);
+        s.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&s));
+        QTest::mousePress(&s, Qt::LeftButton, Qt::ShiftModifier, QPoint(8, 50));
+        QCOMPARE(down.count(), 1);
+        QCOMPARE(down[0][0].value<qint16>(), qint16(1));
+        QTRY_COMPARE(queuedShift, 1);
+        QTest::mouseRelease(&s, Qt::LeftButton, Qt::ShiftModifier, QPoint(8, 50));
+    }
+
+    void everyPropertyNotifies_data()
+    {
+        QTest::addColumn<QString>("property");
+        QTest::addColumn<QVariant>("value");
+        QTest::newRow("Enabled") << "Enabled" << QVariant(false);
+        QTest::newRow("BackColor") << "BackColor" << QVariant(QColor(Qt::red));
+        QTest::newRow("Max") << "Max" << QVariant(20);
+        QTest::newRow("Min") << "Min" << QVariant(3);
+        QTest::newRow("Step") << "Step" << QVariant(2);
+        QTest::newRow("Value") << "Value" << QVariant(7);
+        QTest::newRow("Orientation") << "Orientation" << QVariant(0);
+        QTest::newRow("RailStyle") << "RailStyle" << QVariant(2);
+        QTest::newRow("SliderIcon") << "SliderIcon" << QVariant(solid(8, 8, Qt::blue));
+        QTest::newRow("RailPicture") << "RailPicture" << QVariant(solid(30, 6, Qt::green));
+        QTest::newRow("hWnd") << "hWnd" << QVariant(1234);
+    }
+
+    void everyPropertyNotifies()
+    {
+        QFETCH(QString, property);
+        QFETCH(QVariant, value);
+        trkSlider s;
+        const QMetaProperty meta = s.metaObject()->property(s.metaObject()->indexOfProperty(property.toLatin1().constData()));
+        QVERIFY(meta.hasNotifySignal());
+        QSignalSpy spy(&s, meta.notifySignal());
+        QVERIFY(spy.isValid());
+        QVERIFY(s.setProperty(property.toLatin1().constData(), value));
+        QCOMPARE(spy.count(), 1);
+        const QVariant now = s.property(property.toLatin1().constData());
+        if (now.metaType().id() == QMetaType::QPixmap) {
+            QCOMPARE(spy[0][0].value<QPixmap>().toImage(), now.value<QPixmap>().toImage());
+        } else {
+            QCOMPARE(spy[0][0], now);
+        }
+        QVERIFY(s.setProperty(property.toLatin1().constData(), value)); // the same again: no change
+        QCOMPARE(spy.count(), 1);
     }
 
     void rangeOverflowKeepsTheBounds()
     {
         trkSlider s;
         s.setMin(-30000);
-        QCOMPARE(errorOf([&] { s.setMax(30000); }), 6);
+        QCOMPARE(errorOf([&] { s.setMaxOrThrow(30000); }), 6);
         QCOMPARE(s.max(), 10);
         s.setMax(2767);
         QCOMPARE(s.max(), 2767);
@@ -209,7 +330,7 @@ private Q_SLOTS:
         big.setMax(30000);
         big.setStep(2);
         big.setValue(100);
-        QCOMPARE(errorOf([&] { big.setValue(20000); }), 6);
+        QCOMPARE(errorOf([&] { big.setValueOrThrow(20000); }), 6);
         QCOMPARE(big.value(), 200);
     }
 
@@ -388,8 +509,9 @@ private Q_SLOTS:
         QVERIFY(loaded->value(QStringLiteral("one")) == bag);
 
         trkSlider back;
-        back.resize(200, 16);
         back.ReadProperties(loaded->value(QStringLiteral("one")));
+        back.resize(200, 16);
+        back.resizeLayout();
         QCOMPARE(back.min(), -5);
         QCOMPARE(back.max(), 20);
         QCOMPARE(back.value(), 7);
@@ -566,8 +688,10 @@ private Q_SLOTS:
         s->setMin(1);
         s->setOrientation(2);
         Recorder r(*s);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("error 380")));
+        QSignalSpy reported(s.get(), &trkSlider::errorOccurred);
         QTest::mousePress(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(150, 5));
+        QCOMPARE(reported.count(), 1);
+        QCOMPARE(reported[0], (QVariantList { 380, QStringLiteral("Value") }));
         QVERIFY(s->isDragging());
         QVERIFY(!r.log.contains(QStringLiteral("MouseDown 0")));
         QCOMPARE(s->value(), 1);
@@ -575,6 +699,91 @@ private Q_SLOTS:
         QVERIFY(!s->isDragging());
         QCOMPARE(r.log, (QStringList { "Click", "MouseUp 0" }));
     }
+
+    void layoutsAndSizeHints()
+    {
+        // In a layout the slider takes the length it is given and keeps the thumb's breadth;
+        // a resize never makes it resize itself.
+        QWidget host;
+        auto* row = new QHBoxLayout(&host);
+        auto* h = new trkSlider;
+        h->setSliderIcon(solid(16, 16, Qt::blue));
+        h->setOrientation(Horizontal);
+        auto* v = new trkSlider;
+        v->setSliderIcon(solid(12, 20, Qt::blue));
+        row->addWidget(h);
+        row->addWidget(v);
+        QCOMPARE(h->sizeHint(), QSize(128, 16));
+        QCOMPARE(h->minimumSizeHint(), QSize(32, 16));
+        QCOMPARE(v->sizeHint(), QSize(12, 160));
+        host.resize(400, 300);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        QCOMPARE(h->height(), 16);
+        QVERIFY(h->width() > 128);
+        QCOMPARE(v->width(), 12);
+        QVERIFY(v->height() > 200);
+        QCOMPARE(v->railRect().Bottom, v->height() - 20 + 4 + 8); // the rail follows the new length
+        h->resize(300, 50);
+        QCOMPARE(h->size(), QSize(300, 16));
+        h->setValue(10);
+        QCOMPARE(h->thumbRect().left(), 284.0);
+
+        trkSlider picture;
+        picture.setSliderIcon(solid(16, 16, Qt::blue));
+        picture.setRailPicture(solid(100, 20, Qt::red));
+        picture.setOrientation(Horizontal);
+        picture.setRailStyle(99);
+        QCOMPARE(picture.sizeHint(), QSize(104, 20));
+        QCOMPARE(picture.minimumSizeHint(), QSize(104, 20));
+        picture.resize(300, 300);
+        QCOMPARE(picture.size(), QSize(104, 20));
+    }
+
+    void systemColoursFollowThePalette_data()
+    {
+        QTest::addColumn<qint32>("ole");
+        QTest::addColumn<int>("role");
+        QTest::newRow("window text") << qint32(0x80000008) << int(QPalette::WindowText);
+        QTest::newRow("highlight") << qint32(0x8000000D) << int(QPalette::Highlight);
+        QTest::newRow("button text") << qint32(0x80000012) << int(QPalette::ButtonText);
+        QTest::newRow("button face") << qint32(0x8000000F) << int(QPalette::Button);
+        QTest::newRow("window") << qint32(0x80000005) << int(QPalette::Base);
+    }
+
+    void systemColoursFollowThePalette()
+    {
+        QFETCH(qint32, ole);
+        QFETCH(int, role);
+        trkSlider s;
+        MemoryPropertyBag bag;
+        bag.setEntry(QStringLiteral("BackColor"), ole);
+        s.ReadProperties(bag);
+        QCOMPARE(s.backColor(), QPalette().color(QPalette::ColorRole(role)));
+        MemoryPropertyBag written;
+        s.WriteProperties(written);
+        QCOMPARE(written.entries().value(QStringLiteral("BackColor"), qint32(trkSlider::SystemButtonFace)).toInt(), ole);
+    }
+
+#ifdef COMKEYS_DESIGNER_PLUGIN
+    void designerPluginOffersTheWidget()
+    {
+        QPluginLoader loader(QStringLiteral(COMKEYS_DESIGNER_PLUGIN));
+        QObject* instance = loader.instance();
+        QVERIFY2(instance, qPrintable(loader.errorString()));
+        auto* plugin = qobject_cast<QDesignerCustomWidgetInterface*>(instance);
+        QVERIFY(plugin);
+        QCOMPARE(plugin->name(), QStringLiteral("comkeys::trkSlider"));
+        QCOMPARE(plugin->includeFile(), QStringLiteral("trkSlider.h"));
+        QVERIFY(plugin->domXml().contains(QStringLiteral("class=\"comkeys::trkSlider\"")));
+        QWidget parent;
+        QWidget* made = plugin->createWidget(&parent);
+        QVERIFY(made);
+        QCOMPARE(made->metaObject()->className(), "comkeys::trkSlider");
+        QVERIFY(made->setProperty("Max", 50));
+        QCOMPARE(made->property("Max").toInt(), 50);
+    }
+#endif
 
     void renderForReview()
     {

@@ -1,19 +1,29 @@
-# make run   - install what is missing, build, start the tool with a simulated device on COM1
-# make test  - install what is missing, build, run every test (also under ASan and UBSan)
+# make run      - install what is missing, build the tool and the simulator, start them
+# make test     - install what is missing, build everything, run every test (also under ASan and UBSan)
+# make install  - build everything and install it (PREFIX, default /usr/local)
+# make package  - build the Debian packages comkeys and comkeys-slider-dev into build/
 JOBS ?= $(shell nproc)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+PREFIX ?= /usr/local
 
-.PHONY: deps build run test test-plain test-asan bench fuzz gallery clean
+.PHONY: deps deps-run configure build run test test-plain test-asan install package bench fuzz gallery clean
 
 deps:
-	@scripts/install-deps
+	@scripts/install-deps all
 
-build: deps
+deps-run:
+	@scripts/install-deps run
+
+configure:
 	@cmake -S . -B $(BUILD) -DCOMKEYS_WERROR=ON >/dev/null
+
+build: deps configure
 	@cmake --build $(BUILD) -j$(JOBS)
 
-run: build
+# Only what it runs: the tool and the simulator, not the tests.
+run: deps-run configure
+	@cmake --build $(BUILD) -j$(JOBS) --target comkeys comkeys-sim
 	@scripts/run $(BUILD)/bin
 
 test: test-plain test-asan
@@ -26,12 +36,18 @@ test-asan: deps
 	@cmake --build $(ASAN_BUILD) -j$(JOBS)
 	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(JOBS)
 
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+package: build
+	cd $(BUILD) && cpack -G DEB
+
 bench: build
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/bench_keyset
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/bench_receive
 
 fuzz:
-	@scripts/install-deps clang libclang-rt-14-dev
+	@scripts/install-deps all clang libclang-rt-14-dev
 	@cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCOMKEYS_FUZZ=ON -DBUILD_TESTING=ON >/dev/null
 	@cmake --build build-fuzz -j$(JOBS) --target fuzz_profile
 	mkdir -p build-fuzz/corpus && build-fuzz/bin/fuzz_profile -runs=$${RUNS:-1000000} -max_len=4096 build-fuzz/corpus tests/keys/fuzz-seeds

@@ -79,6 +79,11 @@ namespace {
     }
 } // namespace
 
+QSettings PrivateDesign::userSettings()
+{
+    return QSettings(applicationTitle(), applicationTitle());
+}
+
 QString PrivateDesign::windowCaption() { return QStringLiteral("ComKeys - RS-232 控制命令调试器 V02"); }
 
 QColor PrivateDesign::buttonFace() { return QApplication::palette().color(QPalette::Button); }
@@ -87,10 +92,11 @@ PrivateDesign::PrivateDesign(Dialogs& dialogs, const QString& programFolder, QWi
     : QWidget(parent,
               Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
-    , m_uart(programFolder)
+    , m_folders(toolFolders(programFolder))
+    , m_uart(m_folders.portLinks)
     , m_link(m_state, m_uart, dialogs)
-    , m_editor(m_state, *this, workingCopyPath(programFolder), dialogs)
-    , m_files(dialogs, *this, workingCopyPath(programFolder), programFolder)
+    , m_editor(m_state, *this, workingCopyPath(m_folders.keySets), dialogs)
+    , m_files(dialogs, *this, workingCopyPath(m_folders.keySets), m_folders.keySets)
 {
     setObjectName(QStringLiteral("PrivateDesign"));
     setWindowTitle(windowCaption());
@@ -208,7 +214,7 @@ void PrivateDesign::statusMenu(const QPoint& at)
     reconnect->setChecked(m_link.autoReconnect());
     connect(reconnect, &QAction::toggled, this, [this](bool on) {
         m_link.setAutoReconnect(on);
-        QSettings().setValue(QStringLiteral("serial/autoReconnect"), on);
+        userSettings().setValue(QStringLiteral("serial/autoReconnect"), on);
     });
     menu.exec(at);
 }
@@ -247,7 +253,7 @@ void PrivateDesign::fillAtCreation()
     }
     // Ports the system reports, by their device path, after the fifteen fixed names.
     static_cast<PortCombo*>(m_portCombo)->refreshDevices();
-    m_link.setAutoReconnect(QSettings().value(QStringLiteral("serial/autoReconnect"), true).toBool());
+    m_link.setAutoReconnect(userSettings().value(QStringLiteral("serial/autoReconnect"), true).toBool());
     // Filling an editable list selects its first item; creation selects none.
     const std::pair<QComboBox*, QString> initial[] = { { m_keyCombo, QStringLiteral("Key1") },
                                                        { m_baudCombo, QStringLiteral("9600") },

@@ -6,9 +6,11 @@
 #include "KeySetFiles.h"
 #include "SerialLink.h"
 #include "SharedState.h"
+#include "ToolFolders.h"
 #include "UartCom.h"
 
 #include <QPointer>
+#include <QSettings>
 #include <QWidget>
 #include <array>
 
@@ -56,6 +58,11 @@ public:
     QFrame* page(int p) const { return m_pages[std::size_t(p)]; }
     FaceButton* pageButton(int p) const { return m_pageButtons[std::size_t(p)]; }
 
+    // Where this window keeps its working copy and looks for Ports links.
+    const ToolFolders& folders() const { return m_folders; }
+    // The options the tool remembers for the user (~/.config/ComKeys/ComKeys.conf).
+    static QSettings userSettings();
+
     static QString windowCaption();
     // The button-face colour the page selectors take when not chosen.
     static QColor buttonFace();
@@ -75,6 +82,7 @@ private:
     void statusMenu(const QPoint& at);
     DebugForm& ensureDebugForm();
 
+    ToolFolders m_folders;
     SharedState m_state;
     UartCom m_uart;
     SerialLink m_link;

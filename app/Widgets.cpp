@@ -169,41 +169,46 @@ void StatusCircle::paintEvent(QPaintEvent*)
     painter.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
 }
 
-namespace {
-    QPixmap drawIcon(int size, bool log)
-    {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter p(&pixmap);
-        p.setRenderHint(QPainter::Antialiasing);
-        const qreal s = size / 32.0;
-        if (log) {
-            p.setPen(QPen(Qt::black, std::max(1.0, s)));
-            p.setBrush(Qt::white);
-            p.drawRect(QRectF(5 * s, 2 * s, 22 * s, 28 * s));
-            p.setPen(QPen(QColor(0, 128, 0), std::max(1.0, 2 * s)));
-            for (int i = 0; i < 5; ++i) {
-                p.drawLine(QPointF(9 * s, (8 + 5 * i) * s), QPointF((i % 2 ? 18 : 23) * s, (8 + 5 * i) * s));
-            }
-        } else {
-            p.setPen(QPen(Qt::black, std::max(1.0, s)));
-            p.setBrush(QColor(255, 192, 192));
-            p.drawRoundedRect(QRectF(2 * s, 6 * s, 28 * s, 20 * s), 4 * s, 4 * s);
-            p.setBrush(QColor(255, 0, 0));
-            p.drawEllipse(QRectF(5 * s, 12 * s, 8 * s, 8 * s));
-            p.setPen(QPen(Qt::black, std::max(1.0, 2 * s)));
-            for (int i = 0; i < 3; ++i) {
-                p.drawLine(QPointF(16 * s, (12 + 4 * i) * s), QPointF(27 * s, (12 + 4 * i) * s));
-            }
+void paintIcon(QPainter& p, qreal size, bool log)
+{
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal s = size / 32.0;
+    if (log) {
+        p.setPen(QPen(Qt::black, std::max(1.0, s)));
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(5 * s, 2 * s, 22 * s, 28 * s));
+        p.setPen(QPen(QColor(0, 128, 0), std::max(1.0, 2 * s)));
+        for (int i = 0; i < 5; ++i) {
+            p.drawLine(QPointF(9 * s, (8 + 5 * i) * s), QPointF((i % 2 ? 18 : 23) * s, (8 + 5 * i) * s));
         }
-        return pixmap;
+    } else {
+        p.setPen(QPen(Qt::black, std::max(1.0, s)));
+        p.setBrush(QColor(255, 192, 192));
+        p.drawRoundedRect(QRectF(2 * s, 6 * s, 28 * s, 20 * s), 4 * s, 4 * s);
+        p.setBrush(QColor(255, 0, 0));
+        p.drawEllipse(QRectF(5 * s, 12 * s, 8 * s, 8 * s));
+        p.setPen(QPen(Qt::black, std::max(1.0, 2 * s)));
+        for (int i = 0; i < 3; ++i) {
+            p.drawLine(QPointF(16 * s, (12 + 4 * i) * s), QPointF(27 * s, (12 + 4 * i) * s));
+        }
     }
+}
 
+QPixmap iconPixmap(int size, bool log)
+{
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    paintIcon(p, size, log);
+    return pixmap;
+}
+
+namespace {
     QIcon drawIcons(bool log)
     {
         QIcon icon;
         for (int size : { 16, 32, 48 }) {
-            icon.addPixmap(drawIcon(size, log));
+            icon.addPixmap(iconPixmap(size, log));
         }
         return icon;
     }

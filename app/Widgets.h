@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPainter>
 #include <QComboBox>
 #include <QPushButton>
 #include <QTimer>
@@ -73,8 +74,11 @@ public:
     void showPopup() override;
 };
 
-// The icons of the two windows, drawn here rather than shipped as files.
+// The icons of the two windows, drawn here rather than shipped as files; the installed
+// application icons are drawn by the same code.
 QIcon mainWindowIcon();
 QIcon logWindowIcon();
+void paintIcon(QPainter& painter, qreal size, bool log);
+QPixmap iconPixmap(int size, bool log);
 
 } // namespace comkeys

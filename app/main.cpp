@@ -17,7 +17,6 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     comkeys::endPlatformGuard();
     QApplication::setApplicationName(comkeys::applicationTitle());
-    QApplication::setOrganizationName(comkeys::applicationTitle());
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     comkeys::installFontSubstitutions();
 

@@ -104,9 +104,9 @@ QString portErrorReason(QSerialPort::SerialPortError error, const QString& syste
     return systemText.isEmpty() ? reason : reason + QStringLiteral("（") + systemText + QStringLiteral("）");
 }
 
-UartCom::UartCom(QString programFolder, QObject* parent)
+UartCom::UartCom(QStringList portFolders, QObject* parent)
     : QObject(parent)
-    , m_folder(std::move(programFolder))
+    , m_folders(std::move(portFolders))
 {
     m_port.setReadBufferSize(0);
     connect(&m_port, &QSerialPort::readyRead, this, &UartCom::onReadyRead);
@@ -133,9 +133,11 @@ QString UartCom::deviceName() const
     if (!m_devicePath.isEmpty()) {
         return m_devicePath;
     }
-    const QString link = m_folder + QStringLiteral("/Ports/COM") + QString::number(m_commPort);
-    if (QFileInfo(link).isSymLink()) {
-        return QFileInfo(link).symLinkTarget();
+    for (const QString& folder : m_folders) {
+        const QFileInfo link(folder + QStringLiteral("/Ports/COM") + QString::number(m_commPort));
+        if (link.isSymLink()) {
+            return link.symLinkTarget();
+        }
     }
     return QStringLiteral("/dev/ttyS") + QString::number(m_commPort - 1);
 }

@@ -25,8 +25,9 @@ struct LineSettings {
 std::optional<LineSettings> parseSettings(const QString& settings);
 
 // The one serial-port service of the main window, offering the operations the tool uses under
-// their traditional names. Port n opens the device that Ports/COMn beside the program points to
-// when that link exists, /dev/ttyS(n-1) otherwise; a device path can be given directly instead.
+// their traditional names. Port n opens the device that the first Ports/COMn link found in the
+// given folders (beside the program, then the user's data folder) points to, /dev/ttyS(n-1)
+// when there is none; a device path can be given directly instead.
 //
 // Output is handed to the system directly: a command the system cannot take whole at once keeps
 // its rest in a bounded queue that drains as the line does, and outputWritten() tells when its
@@ -38,7 +39,7 @@ public:
     // Bytes waiting for the line at most; a command that does not fit is refused whole.
     static constexpr qsizetype OutputQueueLimit = 16 * 1024;
 
-    explicit UartCom(QString programFolder, QObject* parent = nullptr);
+    explicit UartCom(QStringList portFolders, QObject* parent = nullptr);
     ~UartCom() override;
 
     bool PortOpen() const;
@@ -106,7 +107,7 @@ private:
     void closePort();
     void lose(const QString& reason);
 
-    QString m_folder;
+    QStringList m_folders;
     QSerialPort m_port;
     QSocketNotifier* m_writable = nullptr;
     std::deque<Pending> m_queue;

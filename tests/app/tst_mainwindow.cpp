@@ -2,7 +2,10 @@
 #include "KeyGrid.h"
 #include "PrivateDesign.h"
 #include "ScriptedDialogs.h"
+#include "SmallDisk.h"
 #include "Startup.h"
+#include "TestFiles.h"
+#include "ToolFolders.h"
 #include "Widgets.h"
 
 #include <QCheckBox>
@@ -26,6 +29,7 @@
 
 using namespace comkeys;
 using comkeys::test::ScriptedDialogs;
+using comkeys::test::SmallDisk;
 
 namespace {
 const QString Outside; // a control placed directly on the main window
@@ -39,7 +43,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true); // options the tool remembers stay out of the user's
-        QSettings().clear();
+        PrivateDesign::userSettings().clear();
         QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
         installFontSubstitutions();
         QDir().mkpath(buildFolder());
@@ -437,6 +441,50 @@ private Q_SLOTS:
         m_window->files().load();
         QCOMPARE(m_window->keyText(5)->text(), command);
         QCOMPARE(m_dialogs->texts(), (QStringList { QStringLiteral("配置文件保存成功！"), QStringLiteral("确定要覆盖当前的配置吗？") }));
+    }
+
+    void installedToolKeepsItsFilesInTheUsersFolder()
+    {
+        // A program folder the user cannot write (here a read-only mount, which binds root too):
+        // the working copy, the dialogs and the Ports links move to the user's data folder.
+        SmallDisk disk;
+        if (!disk.ready()) {
+            QSKIP(disk.why());
+        }
+        QVERIFY(QDir(disk.path()).mkdir(QStringLiteral("Modules")));
+        disk.setReadOnly(true);
+        const QString user = userDataFolder();
+        QVERIFY(QDir(user).removeRecursively() || !QFileInfo::exists(user));
+        ScriptedDialogs dialogs;
+        PrivateDesign window(dialogs, disk.path());
+        QVERIFY(!window.folders().portable);
+        QCOMPARE(window.folders().keySets, user);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        window.keyText(0)->setText(QStringLiteral("\"AT\""));
+        QTest::mouseClick(window.keyText(1), Qt::LeftButton);
+        QVERIFY(test::readAll(user + QStringLiteral("/Modules/Temp.ini")).contains("Send1=\"AT\"\r\n"));
+
+        const QString mine = user + QStringLiteral("/mine.ini");
+        dialogs.files = { mine, mine };
+        dialogs.answers = { MessageAnswer::Yes };
+        window.files().saveAs();
+        QCOMPARE(dialogs.dialogs[0].initialFolder, user);
+        QCOMPARE(dialogs.texts(), QStringList { QStringLiteral("配置文件保存成功！") });
+        window.editor().resetAll();
+        window.files().load();
+        QCOMPARE(dialogs.dialogs[1].initialFolder, user);
+        QCOMPARE(window.keyText(0)->text(), QStringLiteral("\"AT\""));
+
+        m_sim.reset(new DeviceSimulator);
+        QVERIFY(m_sim->start());
+        QVERIFY(QDir().mkpath(user + QStringLiteral("/Ports")));
+        QVERIFY(QFile::link(m_sim->devicePath(), user + QStringLiteral("/Ports/COM1")));
+        window.link().openPressed(QStringLiteral("COM1"), QStringLiteral("9600"));
+        QVERIFY2(window.uart().PortOpen(), qPrintable(window.link().statusDetail()));
+        window.link().closePressed();
+        QCOMPARE(QDir(disk.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList { QStringLiteral("Modules") });
+        disk.setReadOnly(false);
     }
 
     void typingIntoTheListsChoosesNothing()

@@ -31,7 +31,7 @@ private Q_SLOTS:
         linkPort(1, m_sim->devicePath());
         m_state = {};
         m_dialogs.reset(new ScriptedDialogs);
-        m_uart.reset(new UartCom(m_dir->path()));
+        m_uart.reset(new UartCom({ m_dir->path() }));
         m_link.reset(new SerialLink(m_state, *m_uart, *m_dialogs));
     }
 

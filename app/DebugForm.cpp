@@ -59,6 +59,10 @@ void DebugForm::showEvent(QShowEvent* event)
 void DebugForm::sync()
 {
     m_timer.stop();
+    // A reader scrolled up stays where they are; at the bottom the box follows the log.
+    QScrollBar* bar = m_text1->verticalScrollBar();
+    const bool following = bar->value() >= bar->maximum();
+    const int kept = bar->value();
     const qsizetype fresh = m_log.total() - m_synced;
     const bool restart = m_log.clears() != m_clears || fresh < 0 || fresh > ViewChars;
     if (restart) {
@@ -70,7 +74,7 @@ void DebugForm::sync()
     }
     m_clears = m_log.clears();
     m_synced = m_log.total();
-    m_text1->verticalScrollBar()->setValue(m_text1->verticalScrollBar()->maximum());
+    bar->setValue(following || restart ? bar->maximum() : kept);
 }
 
 } // namespace comkeys

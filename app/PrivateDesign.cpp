@@ -1,6 +1,7 @@
 #include "PrivateDesign.h"
 
 #include "DebugForm.h"
+#include "FileIo.h"
 #include "KeyGrid.h"
 #include "Widgets.h"
 
@@ -13,11 +14,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QFileInfo>
 #include <QMenu>
 #include <QScreen>
 #include <QSettings>
 #include <QShortcut>
 
+#include <functional>
 #include <limits>
 
 namespace comkeys {
@@ -93,6 +96,7 @@ PrivateDesign::PrivateDesign(Dialogs& dialogs, const QString& programFolder, QWi
               Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
     , m_folders(toolFolders(programFolder))
+    , m_dialogs(dialogs)
     , m_uart(m_folders.portLinks)
     , m_link(m_state, m_uart, dialogs)
     , m_editor(m_state, *this, workingCopyPath(m_folders.keySets), dialogs)
@@ -106,7 +110,7 @@ PrivateDesign::PrivateDesign(Dialogs& dialogs, const QString& programFolder, QWi
     // Created front to back as listed, then stacked back to front below.
     m_command4 = place(new QPushButton(QStringLiteral("清除调试打印信息"), this), QStringLiteral("Command4"),
                        QRect(15000, 120, 1935, 555));
-    m_text1 = place(new ReceiveDisplay(m_link.receiveText(), this), QStringLiteral("Text1"),
+    m_text1 = place(new ReceiveDisplay(m_link.record(), this), QStringLiteral("Text1"),
                     QRect(14880, 960, 5055, 8775));
     {
         QPalette palette = m_text1->palette();
@@ -150,7 +154,11 @@ PrivateDesign::PrivateDesign(Dialogs& dialogs, const QString& programFolder, QWi
     }
 }
 
-PrivateDesign::~PrivateDesign() { delete m_debugForm; }
+PrivateDesign::~PrivateDesign()
+{
+    delete m_debugForm;
+    delete m_transcriptWindow;
+}
 
 void PrivateDesign::buildToolBar()
 {
@@ -311,7 +319,8 @@ void PrivateDesign::wire()
 {
     for (int i = 0; i < KeyCount; ++i) {
         connect(m_keyButtons[std::size_t(i)], &QPushButton::clicked, this, [this, i] {
-            m_link.keyPressed(m_keyTexts[std::size_t(i)]->text(), m_enterCheck->isChecked());
+            m_link.keyPressed(m_keyTexts[std::size_t(i)]->text(), m_enterCheck->isChecked(),
+                              m_keyButtons[std::size_t(i)]->text());
         });
     }
     for (int p = 0; p < PageCount; ++p) {
@@ -331,11 +340,39 @@ void PrivateDesign::wire()
     connect(m_callIniCmd, &QPushButton::clicked, this, [this] { m_files.load(); });
 
     connect(&m_link, &SerialLink::statusChanged, this, &PrivateDesign::showStatus);
-    connect(&m_link, &SerialLink::receiveChanged, m_text1, &ReceiveDisplay::textChanged);
+    connect(&m_link, &SerialLink::receiveCleared, m_text1, &ReceiveDisplay::clear);
     connect(&m_link, &SerialLink::logChanged, this, [this] { ensureDebugForm().scheduleSync(); });
     connect(m_text1, &ReceiveDisplay::showLogRequested, this, &PrivateDesign::showLog);
-    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
-    connect(shortcut, &QShortcut::activated, this, &PrivateDesign::showLog);
+    connect(m_text1, &ReceiveDisplay::transcriptRequested, this, &PrivateDesign::showTranscript);
+    connect(m_text1, &ReceiveDisplay::saveRequested, this, &PrivateDesign::saveReceived);
+    connect(m_text1, &ReceiveDisplay::captureRequested, this, &PrivateDesign::toggleCapture);
+    connect(m_text1, &ReceiveDisplay::clearRequested, this, [this] { m_link.clearReceive(); });
+    connect(m_text1, &ReceiveDisplay::viewChanged, this,
+            [](ReceiveDisplay::View view) { userSettings().setValue(QStringLiteral("display/view"), int(view)); });
+    const std::pair<QKeySequence, std::function<void()>> shortcuts[] = {
+        { QKeySequence(Qt::CTRL | Qt::Key_L), [this] { showLog(); } },
+        { QKeySequence(Qt::CTRL | Qt::Key_T), [this] { showTranscript(); } },
+        { QKeySequence(Qt::CTRL | Qt::Key_H),
+          [this] {
+              m_text1->setView(m_text1->view() == ReceiveDisplay::View::Hex ? ReceiveDisplay::View::Text
+                                                                             : ReceiveDisplay::View::Hex);
+          } },
+    };
+    for (const auto& [keys, action] : shortcuts) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, action);
+    }
+    CaptureFile& capture = m_link.capture();
+    connect(&capture, &CaptureFile::started, this, [this] {
+        m_text1->setNote(QStringLiteral("● 正在捕获：") + QFileInfo(m_link.capture().path()).fileName());
+    });
+    connect(&capture, &CaptureFile::stopped, this, [this] { m_text1->setNote({}); });
+    connect(&capture, &CaptureFile::failed, this, [this](const QString& reason, qint64 bytes) {
+        m_dialogs.notice(QStringLiteral("捕获已停止：%1。\n已写入的 %2 字节保留在文件中。").arg(reason).arg(bytes));
+    });
+    const int view = userSettings().value(QStringLiteral("display/view"), 0).toInt();
+    if (view == int(ReceiveDisplay::View::Hex) || view == int(ReceiveDisplay::View::Timestamps)) {
+        m_text1->setView(ReceiveDisplay::View(view));
+    }
 }
 
 void PrivateDesign::showStatus()
@@ -364,10 +401,76 @@ void PrivateDesign::showLog()
     form.activateWindow();
 }
 
+void PrivateDesign::showTranscript()
+{
+    if (!m_transcriptWindow) {
+        m_transcriptWindow = new TranscriptWindow(m_link.transcript(), m_dialogs, m_folders.keySets);
+    }
+    m_transcriptWindow->show();
+    m_transcriptWindow->raise();
+    m_transcriptWindow->activateWindow();
+}
+
+namespace {
+    // Asks before a file the user chose is replaced.
+    bool mayWrite(Dialogs& dialogs, const QString& path)
+    {
+        return !QFileInfo::exists(path)
+            || dialogs.message(QStringLiteral("文件 %1 已经存在，要覆盖吗？").arg(path), QStringLiteral("提示"),
+                               MessageIcon::Question, MessageButtons::YesNo)
+            == MessageAnswer::Yes;
+    }
+} // namespace
+
+void PrivateDesign::saveReceived()
+{
+    FileDialogSettings settings;
+    settings.kind = FileDialogSettings::Kind::Save;
+    settings.title = QStringLiteral("保存接收数据");
+    settings.initialFolder = m_folders.keySets;
+    settings.fileName = QStringLiteral("接收数据.bin");
+    settings.filter = QStringLiteral("原始数据，按收到的字节(*.bin)|*.bin|带时间和方向的收发记录(*.txt)|*.txt");
+    const std::optional<QString> path = m_dialogs.fileDialog(settings);
+    if (!path || !mayWrite(m_dialogs, *path)) {
+        return;
+    }
+    const bool text = path->endsWith(QStringLiteral(".txt"), Qt::CaseInsensitive);
+    QString error;
+    if (!writeFileAtomically(*path, text ? m_link.record().transcriptText() : m_link.record().receivedBytes(), &error)) {
+        m_dialogs.notice(QStringLiteral("接收数据没有保存到 %1：%2").arg(*path, error));
+    }
+}
+
+void PrivateDesign::toggleCapture()
+{
+    CaptureFile& capture = m_link.capture();
+    QString error;
+    if (capture.isCapturing()) {
+        if (!capture.stop(&error)) {
+            m_dialogs.notice(QStringLiteral("捕获文件 %1 的最后部分没能写到磁盘：%2").arg(capture.path(), error));
+        }
+        return;
+    }
+    FileDialogSettings settings;
+    settings.kind = FileDialogSettings::Kind::Save;
+    settings.title = QStringLiteral("捕获接收数据到文件");
+    settings.initialFolder = m_folders.keySets;
+    settings.fileName = QStringLiteral("捕获.bin");
+    settings.filter = QStringLiteral("原始数据(*.bin)|*.bin");
+    const std::optional<QString> path = m_dialogs.fileDialog(settings);
+    if (!path || !mayWrite(m_dialogs, *path)) {
+        return;
+    }
+    if (!capture.start(*path, &error)) {
+        m_dialogs.notice(QStringLiteral("无法开始捕获到 %1：%2").arg(*path, error));
+    }
+}
+
 void PrivateDesign::closeEvent(QCloseEvent* event)
 {
-    // The log window goes with the main window; nothing is asked or saved.
+    // The other windows go with the main window; nothing is asked or saved.
     delete m_debugForm;
+    delete m_transcriptWindow;
     event->accept();
 }
 

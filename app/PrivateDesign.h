@@ -1,6 +1,8 @@
 #pragma once
 
 #include "DebugForm.h"
+#include "ReceiveDisplay.h"
+#include "TranscriptWindow.h"
 #include "Dialogs.h"
 #include "KeyEditor.h"
 #include "KeySetFiles.h"
@@ -24,7 +26,6 @@ class QPushButton;
 namespace comkeys {
 
 class FaceButton;
-class ReceiveDisplay;
 class StatusCircle;
 
 // The main window: tool bar, four pages of 48 command keys and the receive display. It wires its
@@ -52,6 +53,14 @@ public:
     DebugForm* debugForm() const { return m_debugForm; }
     // Brings the log window on screen, creating it if needed.
     void showLog();
+    // Brings the transcript window (收发记录) on screen, creating it if needed.
+    void showTranscript();
+    TranscriptWindow* transcriptWindow() const { return m_transcriptWindow; }
+    ReceiveDisplay* receiveDisplay() const { return m_text1; }
+    // 保存接收数据…: the received bytes as they came (.bin) or the timed transcript (.txt).
+    void saveReceived();
+    // Starts capturing what arrives to a file the user names, or stops a running capture.
+    void toggleCapture();
 
     FaceButton* keyButton(int index) const { return m_keyButtons[std::size_t(index)]; }
     QLineEdit* keyText(int index) const { return m_keyTexts[std::size_t(index)]; }
@@ -83,6 +92,7 @@ private:
     DebugForm& ensureDebugForm();
 
     ToolFolders m_folders;
+    Dialogs& m_dialogs;
     SharedState m_state;
     UartCom m_uart;
     SerialLink m_link;
@@ -111,6 +121,7 @@ private:
     std::array<FaceButton*, 192> m_keyButtons {};
     std::array<QLineEdit*, 192> m_keyTexts {};
     QPointer<DebugForm> m_debugForm;
+    QPointer<TranscriptWindow> m_transcriptWindow;
 };
 
 } // namespace comkeys

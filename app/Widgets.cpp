@@ -1,80 +1,15 @@
 #include "Widgets.h"
 
-#include "TextBuffer.h"
 
-#include <QContextMenuEvent>
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
 #include <qdrawutil.h>
 #include <QIcon>
-#include <QMenu>
 #include <QAbstractItemView>
 #include <QPainter>
 #include <QSerialPortInfo>
-#include <QTextLayout>
 
 namespace comkeys {
-
-ReceiveDisplay::ReceiveDisplay(const TextBuffer& text, QWidget* parent)
-    : QWidget(parent)
-    , m_text(text)
-{
-    setFocusPolicy(Qt::StrongFocus);
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    m_repaint.setSingleShot(true);
-    m_repaint.setInterval(30);
-    connect(&m_repaint, &QTimer::timeout, this, qOverload<>(&QWidget::update));
-}
-
-void ReceiveDisplay::textChanged()
-{
-    if (!m_repaint.isActive()) {
-        m_repaint.start();
-    }
-}
-
-QString ReceiveDisplay::text() const { return m_text.text(); }
-
-void ReceiveDisplay::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.fillRect(rect(), palette().color(QPalette::Base));
-    painter.setPen(palette().color(QPalette::Text));
-
-    const QFontMetrics metrics(font());
-    const int margin = 2;
-    const int width = std::max(1, this->width() - 2 * margin);
-    // Enough characters to fill the view twice over even in the narrowest glyphs.
-    const qsizetype capacity = qsizetype(width / std::max(1, metrics.horizontalAdvance(u'i')) + 1)
-        * (height() / std::max(1, metrics.lineSpacing()) + 1) * 2;
-    QString tail = m_text.text().right(std::max<qsizetype>(capacity, 256));
-    tail.replace(u'\n', QChar::LineSeparator);
-
-    QTextLayout layout(tail, font());
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    qreal y = 0;
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(width);
-        line.setPosition(QPointF(0, y));
-        y += line.height();
-    }
-    layout.endLayout();
-    // Follow the newest text: when it overflows, its end sits at the bottom edge.
-    const qreal shift = std::min<qreal>(0, (height() - 2 * margin) - y);
-    layout.draw(&painter, QPointF(margin, margin + shift));
-}
-
-void ReceiveDisplay::contextMenuEvent(QContextMenuEvent* event)
-{
-    QMenu menu(this);
-    QAction* show = menu.addAction(QStringLiteral("显示调试信息打印窗口"));
-    show->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
-    connect(show, &QAction::triggered, this, &ReceiveDisplay::showLogRequested);
-    menu.exec(event->globalPos());
-}
 
 PortCombo::PortCombo(QWidget* parent)
     : QComboBox(parent)

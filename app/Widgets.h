@@ -4,35 +4,9 @@
 #include <QPainter>
 #include <QComboBox>
 #include <QPushButton>
-#include <QTimer>
 #include <QWidget>
 
 namespace comkeys {
-
-class TextBuffer;
-
-// The receive display: a read-only, wrapping view of the received text without scroll bars that
-// always shows its newest part. It paints only the tail that fits, so a long text costs nothing.
-class ReceiveDisplay : public QWidget {
-    Q_OBJECT
-public:
-    ReceiveDisplay(const TextBuffer& text, QWidget* parent = nullptr);
-    QString text() const;
-    // The text changed: repaint soon, at most about 30 times a second however fast data comes.
-    void textChanged();
-
-Q_SIGNALS:
-    // The context menu's entry for bringing the log window on screen was chosen.
-    void showLogRequested();
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
-
-private:
-    const TextBuffer& m_text;
-    QTimer m_repaint;
-};
 
 // A graphical push button: a flat face in its own background colour (the palette's Button
 // colour) inside a three-dimensional edge, rather than the style's shaded face.

@@ -37,6 +37,7 @@ public:
     // Syncs and closes; false when the last sync or close failed.
     bool close(QString* error = nullptr);
     bool isOpen() const { return m_fd >= 0; }
+    int descriptor() const { return m_fd; }
     QString path() const { return m_path; }
     qint64 written() const { return m_written; }
 

@@ -18,7 +18,9 @@ DeviceSimulator::DeviceSimulator(QObject* parent)
     : QObject(parent)
     , m_floodTimer(new QTimer(this))
 {
-    m_floodTimer->setInterval(5);
+    // Paced floods go out in 1 ms steps, as a USB serial adapter delivers.
+    m_floodTimer->setInterval(1);
+    m_floodTimer->setTimerType(Qt::PreciseTimer);
     connect(m_floodTimer, &QTimer::timeout, this, &DeviceSimulator::fillFlood);
 }
 

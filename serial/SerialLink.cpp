@@ -1,5 +1,6 @@
 #include "SerialLink.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QThread>
 
@@ -48,9 +49,9 @@ SerialLink::SerialLink(SharedState& state, UartCom& uart, Dialogs& dialogs, QObj
     connect(&m_uart, &UartCom::deviceLost, this, &SerialLink::onDeviceLost);
     connect(&m_uart, &UartCom::outputWritten, this, [this](quint64 ticket) {
         if (const auto it = m_awaiting.find(ticket); it != m_awaiting.end()) {
-            m_log.append(*it);
+            const Awaiting done = *it;
             m_awaiting.erase(it);
-            Q_EMIT logChanged();
+            sent(done.log, done.bytes, done.caption);
         }
     });
     connect(&m_uart, &UartCom::outputDropped, this, [this](int commands) {
@@ -192,8 +193,16 @@ void SerialLink::listChosen()
     QThread::msleep(100);
 }
 
-void SerialLink::keyPressed(const QString& commandText, bool enterChecked)
+void SerialLink::sent(const QString& log, const QByteArray& bytes, const QString& caption)
 {
+    m_log.append(log);
+    m_record.addSent(bytes, caption, QDateTime::currentMSecsSinceEpoch());
+    Q_EMIT logChanged();
+}
+
+void SerialLink::keyPressed(const QString& commandText, bool enterChecked, const QString& caption)
+{
+    m_caption = caption;
     const qsizetype length = commandText.size();
     if (length == 0) {
         m_dialogs.notice(QStringLiteral("请输入要发送的命令"));
@@ -241,11 +250,10 @@ void SerialLink::sendRoutine(bool enterChecked)
     quint64 ticket = 0;
     switch (m_uart.setOutput(m_state.Send_Buf, &ticket)) {
     case UartCom::OutputStatus::Written:
-        m_log.append(m_state.Send_Log);
-        Q_EMIT logChanged();
+        sent(m_state.Send_Log, m_state.Send_Buf, m_caption);
         return;
     case UartCom::OutputStatus::Queued:
-        m_awaiting.insert(ticket, m_state.Send_Log);
+        m_awaiting.insert(ticket, Awaiting { m_state.Send_Log, m_state.Send_Buf, m_caption });
         return;
     case UartCom::OutputStatus::QueueFull:
         m_dialogs.notice(QStringLiteral("设备没有及时读取，%1。这次按键没有发送。").arg(m_uart.errorString()));
@@ -266,6 +274,7 @@ void SerialLink::onComm()
     if (a.isEmpty()) {
         return;
     }
+    m_record.addReceived(a, QDateTime::currentMSecsSinceEpoch());
     if (a[0] == '#') {
         m_state.Recv_Mark.clear();
     }
@@ -303,6 +312,7 @@ void SerialLink::clearReceive()
 {
     m_receive.clear();
     Q_EMIT receiveChanged();
+    Q_EMIT receiveCleared();
 }
 
 void SerialLink::clearLog()

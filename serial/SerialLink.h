@@ -1,8 +1,11 @@
 #pragma once
 
+#include "CaptureFile.h"
 #include "Dialogs.h"
+#include "LineRecord.h"
 #include "SharedState.h"
 #include "TextBuffer.h"
+#include "Transcript.h"
 #include "UartCom.h"
 
 #include <QColor>
@@ -29,8 +32,8 @@ public:
     void openPressed(const QString& portText, const QString& rateText);
     void closePressed();
     void listChosen();
-    // A command key was pressed with this command text.
-    void keyPressed(const QString& commandText, bool enterChecked);
+    // A command key was pressed with this command text; the key's caption goes to the record.
+    void keyPressed(const QString& commandText, bool enterChecked, const QString& caption = {});
     void clearReceive();
     void clearLog();
 
@@ -49,6 +52,10 @@ public:
 
     const TextBuffer& receiveText() const { return m_receive; }
     const TextBuffer& logText() const { return m_log; }
+    // Everything that went over the line, the per-command transcript and the capture to a file.
+    LineRecord& record() { return m_record; }
+    Transcript& transcript() { return m_transcript; }
+    CaptureFile& capture() { return m_capture; }
 
     // The text of one receive marker line after the marker string.
     static QString markerHeader();
@@ -58,6 +65,8 @@ Q_SIGNALS:
     void statusChanged();
     // Text was appended to the receive display, or it was emptied.
     void receiveChanged();
+    // The receive display was emptied (the clear button).
+    void receiveCleared();
     // Text was appended to the log window's text, or it was emptied.
     void logChanged();
 
@@ -78,7 +87,17 @@ private:
     QString m_detail;
     TextBuffer m_receive;
     TextBuffer m_log;
-    QHash<quint64, QString> m_awaiting; // queued commands' log lines, by ticket
+    struct Awaiting {
+        QString log;
+        QByteArray bytes;
+        QString caption;
+    };
+    void sent(const QString& log, const QByteArray& bytes, const QString& caption);
+    QHash<quint64, Awaiting> m_awaiting; // queued commands, by ticket
+    QString m_caption; // of the key being sent
+    LineRecord m_record;
+    Transcript m_transcript { m_record };
+    CaptureFile m_capture { m_record };
     bool m_autoReconnect = true;
     QTimer m_reconnect;
 };

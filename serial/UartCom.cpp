@@ -5,8 +5,10 @@
 
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
+#include <poll.h>
 #include <unistd.h>
 
 namespace comkeys {
@@ -107,9 +109,16 @@ QString portErrorReason(QSerialPort::SerialPortError error, const QString& syste
 UartCom::UartCom(QStringList portFolders, QObject* parent)
     : QObject(parent)
     , m_folders(std::move(portFolders))
+    , m_readRest(new QTimer(this))
 {
+    m_readRest->setSingleShot(true);
+    m_readRest->setInterval(ReadRestMs);
+    connect(m_readRest, &QTimer::timeout, this, [this] {
+        if (m_readable) {
+            m_readable->setEnabled(true);
+        }
+    });
     m_port.setReadBufferSize(0);
-    connect(&m_port, &QSerialPort::readyRead, this, &UartCom::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &UartCom::onError);
 }
 
@@ -155,7 +164,7 @@ bool UartCom::setSettings(const QString& settings)
 void UartCom::setRThreshold(int threshold)
 {
     m_rThreshold = threshold;
-    if (m_rThreshold > 0 && m_port.isOpen() && m_port.bytesAvailable() > 0) {
+    if (m_rThreshold > 0 && m_port.isOpen() && !m_input.isEmpty()) {
         onReadyRead();
     }
 }
@@ -193,6 +202,14 @@ bool UartCom::setPortOpen(bool open)
         return false;
     }
     m_port.clear();
+    // Reading is the service's own, so it can take bytes in chunks; QSerialPort's reader rests.
+    for (QSocketNotifier* notifier : m_port.findChildren<QSocketNotifier*>()) {
+        if (notifier->type() == QSocketNotifier::Read) {
+            notifier->setEnabled(false);
+        }
+    }
+    m_readable = new QSocketNotifier(m_port.handle(), QSocketNotifier::Read, this);
+    connect(m_readable, &QSocketNotifier::activated, this, &UartCom::onReadable);
     m_writable = new QSocketNotifier(m_port.handle(), QSocketNotifier::Write, this);
     m_writable->setEnabled(false);
     connect(m_writable, &QSocketNotifier::activated, this, &UartCom::drain);
@@ -203,6 +220,10 @@ void UartCom::closePort()
 {
     delete m_writable;
     m_writable = nullptr;
+    delete m_readable;
+    m_readable = nullptr;
+    m_readRest->stop();
+    m_input.clear();
     const int dropped = int(m_queue.size());
     m_queue.clear();
     m_queuedBytes = 0;
@@ -291,12 +312,68 @@ void UartCom::drain()
     }
 }
 
+bool UartCom::readAvailable()
+{
+    constexpr qsizetype Hold = 1024 * 1024; // beyond this, bytes wait in the system
+    char buffer[64 * 1024];
+    while (m_input.size() < Hold) {
+        const ssize_t n = ::read(int(m_port.handle()), buffer, sizeof buffer);
+        if (n > 0) {
+            m_input.append(buffer, n);
+            if (std::size_t(n) < sizeof buffer) {
+                break; // drained
+            }
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            // EIO: the other end of the line is gone (an adapter pulled, a closed terminal).
+            lose(QStringLiteral("设备已断开（读取失败：%1）").arg(fileErrorReason(errno)));
+            return false;
+        }
+        if (n == 0) {
+            // Nothing to read on a line said to be readable: a hang-up, if the system says so.
+            pollfd p { int(m_port.handle()), POLLIN, 0 };
+            if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+                lose(QStringLiteral("设备已断开（线路挂断）"));
+                return false;
+            }
+        }
+        break; // nothing more now
+    }
+    return true;
+}
+
+void UartCom::onReadable()
+{
+    const qsizetype before = m_input.size();
+    if (!readAvailable()) {
+        return;
+    }
+    // A trickle rests a moment to gather; a flood (a read that found much) goes on at once.
+    if (m_input.size() - before < FloodRead) {
+        m_readable->setEnabled(false);
+        m_readRest->start();
+    }
+    if (!m_input.isEmpty()) {
+        onReadyRead();
+    }
+}
+
 QByteArray UartCom::Input()
 {
     if (!m_port.isOpen()) {
         return {};
     }
-    const QByteArray bytes = m_inputLen > 0 ? m_port.read(m_inputLen) : m_port.readAll();
+    QByteArray bytes;
+    if (m_inputLen > 0 && m_inputLen < m_input.size()) {
+        bytes = m_input.left(m_inputLen);
+        m_input.remove(0, m_inputLen);
+    } else {
+        bytes = std::exchange(m_input, QByteArray());
+    }
     m_bytesReceived += bytes.size();
     return bytes;
 }

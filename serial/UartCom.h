@@ -9,6 +9,7 @@
 #include <optional>
 
 class QSocketNotifier;
+class QTimer;
 
 namespace comkeys {
 
@@ -38,6 +39,11 @@ public:
     static constexpr int comEvReceive = 2;
     // Bytes waiting for the line at most; a command that does not fit is refused whole.
     static constexpr qsizetype OutputQueueLimit = 16 * 1024;
+    // After a read, the line rests this long before the next one: bytes that keep coming are
+    // taken in chunks of a few milliseconds rather than a wake-up for each of them. The first
+    // byte after a quiet spell is read at once.
+    static constexpr int ReadRestMs = 4;
+    static constexpr qsizetype FloodRead = 2048; // a read this large rests not
 
     explicit UartCom(QStringList portFolders, QObject* parent = nullptr);
     ~UartCom() override;
@@ -102,6 +108,9 @@ private:
     };
 
     void onReadyRead();
+    void onReadable();
+    // Takes what the system holds for us into m_input; false when the device is gone.
+    bool readAvailable();
     void onError(QSerialPort::SerialPortError error);
     void drain();
     void closePort();
@@ -110,6 +119,9 @@ private:
     QStringList m_folders;
     QSerialPort m_port;
     QSocketNotifier* m_writable = nullptr;
+    QSocketNotifier* m_readable = nullptr;
+    QTimer* m_readRest = nullptr;
+    QByteArray m_input; // read from the line, not yet taken by Input()
     std::deque<Pending> m_queue;
     qsizetype m_queuedBytes = 0;
     quint64 m_nextTicket = 1;

@@ -23,6 +23,10 @@
 #include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QClipboard>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTableView>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -51,6 +55,7 @@ private Q_SLOTS:
 
     void init()
     {
+        PrivateDesign::userSettings().clear();
         m_dir.reset(new QTemporaryDir);
         QDir(m_dir->path()).mkdir(QStringLiteral("Modules"));
         QDir(m_dir->path()).mkdir(QStringLiteral("Ports"));
@@ -605,6 +610,190 @@ private Q_SLOTS:
         QCOMPARE(text1->text(), QString());
     }
 
+    // The receive display as a view of the record.
+
+    void receiveDisplayIsARealView()
+    {
+        openOnSimulator();
+        pressAT();
+        auto* text1 = m_window->receiveDisplay();
+        QTRY_COMPARE(text1->text(), QStringLiteral("OK"));
+        QTRY_VERIFY(text1->paintedEnd() == 2);
+        // A drag over the text selects it, Ctrl+C copies exactly that.
+        const QRect area = text1->contentsRect();
+        QTest::mousePress(text1, Qt::LeftButton, Qt::NoModifier, area.topLeft() + QPoint(2, 5));
+        QTest::mouseMove(text1, area.topLeft() + QPoint(200, 5));
+        QTest::mouseRelease(text1, Qt::LeftButton, Qt::NoModifier, area.topLeft() + QPoint(200, 5));
+        QCOMPARE(text1->selectedText(), QStringLiteral("OK"));
+        QGuiApplication::clipboard()->clear();
+        QTest::keyClick(text1, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("OK"));
+
+        // More text: a double click takes a word, shift-click extends, Ctrl+A takes all.
+        m_sim->send("\nhello world\r\n");
+        QTRY_COMPARE(text1->text(), QStringLiteral("OK\nhello world\n"));
+        const int lineHeight = QFontMetrics(text1->font()).lineSpacing();
+        const QPoint second = area.topLeft() + QPoint(6, 2 + lineHeight + lineHeight / 2);
+        QTest::mouseDClick(text1, Qt::LeftButton, Qt::NoModifier, second);
+        QCOMPARE(text1->selectedText(), QStringLiteral("hello"));
+        QTest::mouseClick(text1, Qt::LeftButton, Qt::ShiftModifier, second + QPoint(400, 0));
+        QCOMPARE(text1->selectedText(), QStringLiteral("hello world"));
+        QTest::keyClick(text1, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(text1->selectedText(), QStringLiteral("OK\nhello world\n"));
+
+        // The same record as hex rows and with arrival times, switched back and forth.
+        QTest::keyClick(m_window.get(), Qt::Key_H, Qt::ControlModifier);
+        QCOMPARE(text1->view(), ReceiveDisplay::View::Hex);
+        QCOMPARE(text1->text(),
+                 QStringLiteral("00000000  4F 4B 0D 0A 68 65 6C 6C 6F 20 77 6F 72 6C 64 0D  OK..hello world.\n"
+                                "00000010  0A") + QString(1 + 15 * 3 + 1, u' ') + QStringLiteral("."));
+        text1->setView(ReceiveDisplay::View::Timestamps);
+        const QRegularExpression stamped(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} OK(\n\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \nhello world\n)?"));
+        QVERIFY2(stamped.match(text1->text()).hasMatch(), qPrintable(text1->text()));
+        QCOMPARE(PrivateDesign::userSettings().value(QStringLiteral("display/view")).toInt(), int(ReceiveDisplay::View::Timestamps));
+        text1->setView(ReceiveDisplay::View::Text);
+        QCOMPARE(text1->text(), QStringLiteral("OK\nhello world\n"));
+
+        // Scrolled back, new data leaves the view where it is; at the bottom it follows again.
+        QByteArray lines;
+        for (int i = 0; i < 200; ++i) {
+            lines += "line " + QByteArray::number(i) + "\n";
+        }
+        m_sim->send(lines);
+        QTRY_VERIFY(text1->text().endsWith(QStringLiteral("line 199\n")));
+        QTest::keyClick(text1, Qt::Key_Home, Qt::ControlModifier);
+        QVERIFY(!text1->isFollowing());
+        const qint64 top = text1->topLine();
+        m_sim->send("more\nand more\n");
+        QTRY_VERIFY(text1->text().endsWith(QStringLiteral("and more\n")));
+        QCOMPARE(text1->topLine(), top);
+        QTest::keyClick(text1, Qt::Key_PageDown);
+        QCOMPARE(text1->topLine(), top + text1->visibleLines() - 1);
+        QWheelEvent up(QPointF(20, 20), text1->mapToGlobal(QPointF(20, 20)), QPoint(), QPoint(0, 120), Qt::NoButton,
+                       Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(text1, &up);
+        QCOMPARE(text1->topLine(), top + text1->visibleLines() - 4);
+        QTest::keyClick(text1, Qt::Key_End, Qt::ControlModifier);
+        QVERIFY(text1->isFollowing());
+        m_window->grab().save(buildFolder() + QStringLiteral("/receive-display-scrolled.png"));
+
+        // The clear button empties the display, not the record.
+        QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("Command4")), Qt::LeftButton);
+        QCOMPARE(text1->text(), QString());
+        QVERIFY(m_window->link().record().receivedBytes().startsWith("OK\r\nhello"));
+    }
+
+    void receivedDataIsSavedAndCaptured()
+    {
+        openOnSimulator();
+        pressAT();
+        QTRY_COMPARE(m_window->link().record().receivedTotal(), 3);
+        QByteArray all;
+        for (int b = 0; b < 256; ++b) {
+            all += char(b);
+        }
+        m_sim->send(all);
+        QTRY_COMPARE(m_window->link().record().receivedTotal(), 3 + 256);
+        const QString bin = m_dir->filePath(QStringLiteral("got.bin"));
+        const QString txt = m_dir->filePath(QStringLiteral("got.txt"));
+        m_dialogs->files = { bin, txt };
+        m_window->saveReceived();
+        m_window->saveReceived();
+        QCOMPARE(test::readAll(bin), QByteArray("OK\r") + all);
+        const QString transcript = QString::fromUtf8(test::readAll(txt));
+        QVERIFY2(transcript.contains(QRegularExpression(QStringLiteral(" 发 \\[Key1\\] AT<0D>\r\n.* 收 OK<0D>\r\n"))), qPrintable(transcript));
+        QVERIFY(transcript.contains(QStringLiteral("<00><01>")));
+        QVERIFY(m_dialogs->messages.isEmpty());
+
+        // Capture onto a disk that fills up: stopped with a message, every byte written kept.
+        SmallDisk disk(64);
+        if (!disk.ready()) {
+            QSKIP(disk.why());
+        }
+        const QString captured = disk.filePath(QStringLiteral("capture.bin"));
+        m_dialogs->files = { captured };
+        m_window->toggleCapture();
+        QVERIFY(m_window->link().capture().isCapturing());
+        QByteArray sent;
+        for (int i = 0; i < 40 && m_window->link().capture().isCapturing(); ++i) {
+            const QByteArray chunk(4000, char('a' + i % 26));
+            sent += chunk;
+            m_sim->send(chunk);
+            QTRY_COMPARE(m_window->link().record().receivedTotal(), 3 + 256 + sent.size());
+        }
+        QVERIFY(!m_window->link().capture().isCapturing());
+        QCOMPARE(m_dialogs->messages.size(), 1);
+        QVERIFY2(m_dialogs->texts()[0].startsWith(QStringLiteral("捕获已停止")), qPrintable(m_dialogs->texts()[0]));
+        const QByteArray kept = test::readAll(captured);
+        QVERIFY(kept.size() > 0 && kept.size() < sent.size());
+        QCOMPARE(kept, sent.left(kept.size()));
+        QVERIFY(m_dialogs->texts()[0].contains(QString::number(kept.size())));
+    }
+
+    void transcriptTimesEachCommand()
+    {
+        openOnSimulator();
+        m_sim->setReplyDelay(150);
+        m_window->keyButton(0)->setText(QStringLiteral("Probe"));
+        pressAT();
+        QTRY_COMPARE(m_window->receiveDisplay()->text(), QStringLiteral("OK"));
+        m_window->keyText(1)->setText(QStringLiteral("\"XY\""));
+        QTest::mouseClick(m_window->keyButton(1), Qt::LeftButton);
+        QTRY_COMPARE(m_window->receiveDisplay()->text(), QStringLiteral("OKERROR"));
+
+        QTest::keyClick(m_window.get(), Qt::Key_T, Qt::ControlModifier);
+        TranscriptWindow* window = m_window->transcriptWindow();
+        QVERIFY(window && window->isVisible());
+        QCOMPARE(window->windowTitle(), QStringLiteral("收发记录"));
+        const auto& rows = m_window->link().transcript().rows();
+        QCOMPARE(rows.size(), std::size_t(2));
+        QCOMPARE(Transcript::cells(rows[0]).mid(1, 3), (QStringList { "Probe", "AT<0D>", "OK<0D>" }));
+        QCOMPARE(Transcript::cells(rows[1]).mid(1, 3), (QStringList { "Key2", "XY<0D>", "ERROR<0D>" }));
+        for (const Transcript::Row& row : rows) {
+            QVERIFY(row.firstByteMs && row.firstCrMs);
+            QVERIFY2(*row.firstByteMs >= 145 && *row.firstByteMs < 1000, qPrintable(QString::number(*row.firstByteMs)));
+            QVERIFY(*row.firstCrMs >= *row.firstByteMs);
+        }
+        QCOMPARE(window->table()->model()->rowCount(), 2);
+        window->table()->selectRow(1);
+        window->copySelection();
+        QCOMPARE(QGuiApplication::clipboard()->text().split(u'\t').mid(1, 3), (QStringList { "Key2", "XY<0D>", "ERROR<0D>" }));
+        const QString csv = m_dir->filePath(QStringLiteral("t.csv"));
+        m_dialogs->files = { csv };
+        window->exportCsv();
+        const QStringList lines = QString::fromUtf8(test::readAll(csv)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(test::readAll(csv).startsWith("\xEF\xBB\xBF"));
+        QCOMPARE(lines[0], QStringLiteral("发送时间,按键,发送内容,回应,首字节(ms),首个回车(ms)"));
+        QVERIFY(lines[1].contains(QStringLiteral(",Probe,AT<0D>,OK<0D>,")));
+        window->grab().save(buildFolder() + QStringLiteral("/transcript-window.png"));
+    }
+
+    void logWindowStaysWhereTheReaderIs()
+    {
+        m_window->show();
+        m_window->showLog();
+        QPlainTextEdit* box = m_window->debugForm()->text1();
+        openOnSimulator();
+        auto fill = [this](int count) {
+            QByteArray crs(count, '\r');
+            const qsizetype before = m_window->link().logText().total();
+            m_sim->send(crs);
+            QTRY_VERIFY(m_window->link().logText().total() > before);
+            QTRY_COMPARE(m_window->debugForm()->text1()->document()->characterCount() > 0, true);
+            QTest::qWait(60);
+        };
+        fill(100);
+        QScrollBar* bar = box->verticalScrollBar();
+        QCOMPARE(bar->value(), bar->maximum());
+        bar->setValue(3);
+        fill(50);
+        QCOMPARE(bar->value(), 3);
+        bar->setValue(bar->maximum());
+        fill(50);
+        QCOMPARE(bar->value(), bar->maximum());
+    }
+
     void renderForReview()
     {
         m_window->show();
@@ -622,6 +811,26 @@ private Q_SLOTS:
     }
 
 private:
+    void openOnSimulator()
+    {
+        if (!m_sim) {
+            m_sim.reset(new DeviceSimulator);
+            QVERIFY(m_sim->start());
+            QVERIFY(QFile::link(m_sim->devicePath(), m_dir->filePath(QStringLiteral("Ports/COM1"))));
+        }
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        m_window->link().openPressed(QStringLiteral("COM1"), QStringLiteral("115200"));
+        QVERIFY(m_window->uart().PortOpen());
+    }
+
+    void pressAT()
+    {
+        m_window->keyText(0)->setText(QStringLiteral("\"AT\""));
+        m_window->findChild<QCheckBox*>(QStringLiteral("Enter_Check"))->setChecked(true);
+        QTest::mouseClick(m_window->keyButton(0), Qt::LeftButton);
+    }
+
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<ScriptedDialogs> m_dialogs;
     std::unique_ptr<PrivateDesign> m_window;

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <QElapsedTimer>
@@ -108,6 +109,7 @@ void report(QTextStream& out, const char* name, int passes, F&& pass, int target
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    QStandardPaths::setTestModeEnabled(true);
     QTextStream out(stdout);
     out.setRealNumberPrecision(3);
     out.setRealNumberNotation(QTextStream::FixedNotation);

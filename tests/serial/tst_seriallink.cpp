@@ -424,7 +424,7 @@ private Q_SLOTS:
         QCOMPARE(m_state.Recv_Mark, QStringLiteral("<CR>"));
     }
 
-    void textsKeepTheirNewestPart()
+    void boundedTextsKeepTheirNewestPart()
     {
         TextBuffer buffer(1000);
         for (int i = 0; i < 100; ++i) {
@@ -439,6 +439,20 @@ private Q_SLOTS:
         buffer.clear();
         QCOMPARE(buffer.total(), 0);
         QCOMPARE(buffer.clears(), quint64(1));
+
+        // The record: the oldest entries go first, numbers and totals go on.
+        LineRecord record(2000);
+        for (int i = 0; i < 20; ++i) {
+            record.addReceived(QByteArray(100, char('a' + i)), i);
+        }
+        record.addSent("AT\r", QStringLiteral("Key1"), 20);
+        QVERIFY(record.cost() <= 2000);
+        QCOMPARE(record.nextNumber(), 21);
+        QVERIFY(record.firstNumber() > 0);
+        QCOMPARE(record.receivedTotal(), 2000);
+        QVERIFY(record.receivedBytes().endsWith(QByteArray(100, 't')));
+        QCOMPARE(record.entry(20).receivedBefore, 2000);
+        QVERIFY(record.transcriptText().endsWith(" 发 [Key1] AT<0D>\r\n"));
     }
 
     void receiveAndTransmitInterleave()

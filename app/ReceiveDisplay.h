@@ -1,0 +1,108 @@
+#pragma once
+
+#include "LineRecord.h"
+#include "WrappedText.h"
+
+#include <QElapsedTimer>
+#include <QFont>
+#include <QRawFont>
+
+#include <array>
+#include <QFrame>
+#include <QTimer>
+
+namespace comkeys {
+
+// The receive display: a read-only view of what arrived, black with light green text, wrapping,
+// without scroll bars, following the newest text. It is also a real view of that text: select
+// with the mouse or Ctrl+A, copy with Ctrl+C, scroll back with the wheel, PageUp/PageDown and
+// Ctrl+Home/Ctrl+End (new data does not move a view scrolled back; at the bottom it follows
+// again), and show the same record as text, as a hex dump or with each chunk's arrival time.
+class ReceiveDisplay : public QFrame {
+    Q_OBJECT
+public:
+    enum class View { Text, Hex, Timestamps };
+
+    explicit ReceiveDisplay(const LineRecord& record, QWidget* parent = nullptr);
+
+    // What the display shows now, in its view (in the text view, the received text).
+    QString text() const { return m_lines.text(); }
+    QString selectedText() const;
+    View view() const { return m_view; }
+    void setView(View view);
+    bool isFollowing() const { return m_following; }
+    // The first line in view, counted from the first line the display ever held.
+    qint64 topLine() const;
+    int visibleLines() const;
+    // Characters (of the view's text) that have been painted so far: the benchmark's clock.
+    qint64 paintedEnd() const { return m_paintedEnd; }
+
+    // Empties the display (the clear button); the record keeps everything.
+    void clear();
+    void selectAll();
+    void copy() const;
+    // A note painted in the display's corner (the running capture), or nothing.
+    void setNote(const QString& note);
+
+Q_SIGNALS:
+    void showLogRequested();
+    void transcriptRequested();
+    void saveRequested();
+    void captureRequested();
+    void clearRequested();
+    void viewChanged(comkeys::ReceiveDisplay::View view);
+    // A paint has shown everything up to paintedEnd().
+    void painted();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    void onAdded(qint64 n);
+    void show(const LineRecord::Entry& entry);
+    void rebuild();
+    void applyFont();
+    void scrollTo(qint64 top);
+    void scrollBy(qint64 lines);
+    void changed();
+    // Asks for the paint: when the view only moved on by whole lines, the lines already on
+    // screen are moved and only the new ones painted.
+    void refresh();
+    QRect textArea() const;
+    qint64 positionAt(const QPoint& point) const;
+    QString hexRow() const;
+
+    const LineRecord& m_record;
+    WrappedText m_lines;
+    QFont m_font; // the widget's font, or a fixed-pitch one for the hex view
+    // Glyphs of the 256 characters as painted, so a line is drawn without shaping it; a glyph 0
+    // (not in the font) sends its line through drawText and the font's fallbacks.
+    QRawFont m_rawFont;
+    std::array<quint32, 256> m_glyphs {};
+    bool m_atLineStart = true;
+    View m_view = View::Text;
+    qint64 m_startEntry = 0; // the first record entry since the last clear
+    qint64 m_startReceived = 0; // received bytes before it: hex offsets count from here
+    QByteArray m_row; // the hex row being filled
+    qint64 m_rowOffset = 0;
+    bool m_following = true;
+    qint64 m_top = 0; // first line in view while not following
+    qint64 m_anchor = -1; // selection, as text positions
+    qint64 m_cursor = -1;
+    QString m_note;
+    QTimer m_repaint;
+    QElapsedTimer m_sincePaint;
+    bool m_updatePending = false;
+    bool m_busy = false; // the last frame brought many new lines
+    qint64 m_paintedTop = -1; // the top line at the last paint; -1: paint everything next time
+    qint64 m_paintedEnd = 0;
+};
+
+} // namespace comkeys

@@ -1,0 +1,171 @@
+#include "TranscriptWindow.h"
+
+#include "FileIo.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include <set>
+
+namespace comkeys {
+
+TranscriptModel::TranscriptModel(const Transcript& transcript, QObject* parent)
+    : QAbstractTableModel(parent)
+    , m_transcript(transcript)
+    , m_rows(int(transcript.rows().size()))
+{
+    connect(&transcript, &Transcript::rowAdded, this, [this] {
+        beginInsertRows({}, m_rows, m_rows);
+        m_rows = int(m_transcript.rows().size());
+        endInsertRows();
+    });
+    connect(&transcript, &Transcript::lastRowChanged, this, [this] {
+        if (m_rows > 0) {
+            Q_EMIT dataChanged(index(m_rows - 1, 3), index(m_rows - 1, 5));
+        }
+    });
+    auto reset = [this] {
+        beginResetModel();
+        m_rows = int(m_transcript.rows().size());
+        endResetModel();
+    };
+    connect(&transcript, &Transcript::rowsDropped, this, reset);
+    connect(&transcript, &Transcript::cleared, this, reset);
+}
+
+int TranscriptModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_rows; }
+
+int TranscriptModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(Transcript::headers().size());
+}
+
+QVariant TranscriptModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= int(m_transcript.rows().size())) {
+        return {};
+    }
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+        return Transcript::cells(m_transcript.rows()[std::size_t(index.row())]).value(index.column());
+    }
+    if (role == Qt::TextAlignmentRole && index.column() >= 4) {
+        return int(Qt::AlignRight | Qt::AlignVCenter);
+    }
+    return {};
+}
+
+QVariant TranscriptModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole) {
+        return {};
+    }
+    return orientation == Qt::Horizontal ? QVariant(Transcript::headers().value(section)) : QVariant(section + 1);
+}
+
+TranscriptWindow::TranscriptWindow(Transcript& transcript, Dialogs& dialogs, QString folder)
+    : QWidget(nullptr, Qt::Window)
+    , m_transcript(transcript)
+    , m_dialogs(dialogs)
+    , m_folder(std::move(folder))
+    , m_model(new TranscriptModel(transcript, this))
+    , m_table(new QTableView(this))
+{
+    setObjectName(QStringLiteral("TranscriptWindow"));
+    setWindowTitle(QStringLiteral("收发记录"));
+    resize(900, 420);
+    m_table->setObjectName(QStringLiteral("TranscriptTable"));
+    m_table->setModel(m_model);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_table->setWordWrap(false);
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
+    m_table->horizontalHeader()->setStretchLastSection(false);
+    const int widths[] = { 100, 90, 160, 330, 80, 90 };
+    for (int c = 0; c < 6; ++c) {
+        m_table->setColumnWidth(c, widths[c]);
+    }
+
+    auto* copyButton = new QPushButton(QStringLiteral("复制"), this);
+    auto* exportButton = new QPushButton(QStringLiteral("导出 CSV…"), this);
+    auto* clearButton = new QPushButton(QStringLiteral("清空"), this);
+    connect(copyButton, &QPushButton::clicked, this, &TranscriptWindow::copySelection);
+    connect(exportButton, &QPushButton::clicked, this, &TranscriptWindow::exportCsv);
+    connect(clearButton, &QPushButton::clicked, &m_transcript, &Transcript::clear);
+    auto* copyShortcut = new QShortcut(QKeySequence::Copy, m_table);
+    connect(copyShortcut, &QShortcut::activated, this, &TranscriptWindow::copySelection);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(copyButton);
+    buttons->addWidget(exportButton);
+    buttons->addWidget(clearButton);
+    buttons->addStretch();
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_table);
+    layout->addLayout(buttons);
+
+    // New rows come into view unless the user has scrolled up to read older ones.
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, [this] {
+        QScrollBar* bar = m_table->verticalScrollBar();
+        if (bar->value() >= bar->maximum() - 1) {
+            m_table->scrollToBottom();
+        }
+    });
+}
+
+QString TranscriptWindow::selectedRowsText() const
+{
+    std::set<int> rows;
+    for (const QModelIndex& index : m_table->selectionModel()->selectedIndexes()) {
+        rows.insert(index.row());
+    }
+    QStringList lines;
+    for (int row : rows) {
+        if (row < int(m_transcript.rows().size())) {
+            lines << Transcript::cells(m_transcript.rows()[std::size_t(row)]).join(u'\t');
+        }
+    }
+    return lines.isEmpty() ? QString() : lines.join(u'\n') + u'\n';
+}
+
+void TranscriptWindow::copySelection() const
+{
+    if (const QString text = selectedRowsText(); !text.isEmpty()) {
+        QGuiApplication::clipboard()->setText(text);
+    }
+}
+
+void TranscriptWindow::exportCsv()
+{
+    FileDialogSettings settings;
+    settings.kind = FileDialogSettings::Kind::Save;
+    settings.title = QStringLiteral("导出收发记录");
+    settings.initialFolder = m_folder;
+    settings.fileName = QStringLiteral("收发记录.csv");
+    settings.filter = QStringLiteral("CSV 文件(*.csv)|*.csv");
+    const std::optional<QString> path = m_dialogs.fileDialog(settings);
+    if (!path) {
+        return;
+    }
+    if (QFileInfo::exists(*path)
+        && m_dialogs.message(QStringLiteral("文件 %1 已经存在，要覆盖吗？").arg(*path), QStringLiteral("提示"),
+                             MessageIcon::Question, MessageButtons::YesNo)
+            != MessageAnswer::Yes) {
+        return;
+    }
+    QString error;
+    // A byte-order mark, so spreadsheet programs read the Chinese headers as UTF-8.
+    if (!writeFileAtomically(*path, QByteArray("\xEF\xBB\xBF") + m_transcript.csv(), &error)) {
+        m_dialogs.notice(QStringLiteral("收发记录没有导出到 %1：%2").arg(*path, error));
+    }
+}
+
+} // namespace comkeys

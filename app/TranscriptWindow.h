@@ -1,0 +1,50 @@
+#pragma once
+
+#include "Dialogs.h"
+#include "Transcript.h"
+
+#include <QAbstractTableModel>
+#include <QWidget>
+
+class QTableView;
+
+namespace comkeys {
+
+// The transcript as a table: one row per command sent.
+class TranscriptModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit TranscriptModel(const Transcript& transcript, QObject* parent = nullptr);
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    const Transcript& m_transcript;
+    int m_rows = 0;
+};
+
+// 收发记录: every command sent, what the device answered until the next command, and how many
+// milliseconds it took to the first byte and to the first carriage return. Rows can be selected
+// and copied (tab-separated), and all of them exported as CSV.
+class TranscriptWindow : public QWidget {
+    Q_OBJECT
+public:
+    TranscriptWindow(Transcript& transcript, Dialogs& dialogs, QString folder);
+
+    QTableView* table() const { return m_table; }
+    // The selected rows, a line each, cells separated by tabs.
+    QString selectedRowsText() const;
+    void copySelection() const;
+    void exportCsv();
+
+private:
+    Transcript& m_transcript;
+    Dialogs& m_dialogs;
+    QString m_folder;
+    TranscriptModel* const m_model;
+    QTableView* const m_table;
+};
+
+} // namespace comkeys

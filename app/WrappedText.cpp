@@ -1,0 +1,180 @@
+#include "WrappedText.h"
+
+#include <QFontMetricsF>
+
+#include <algorithm>
+
+namespace comkeys {
+
+WrappedText::WrappedText(qsizetype limit)
+    : m_limit(limit)
+{
+    m_advances.fill(8);
+}
+
+QChar WrappedText::shown(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u < 0x20) {
+        return QChar(char16_t(0x2400 + u));
+    }
+    return u == 0x7F ? QChar(char16_t(0x2421)) : c;
+}
+
+void WrappedText::setMetrics(const QFontMetricsF& metrics, qreal width)
+{
+    for (int c = 0; c < 256; ++c) {
+        m_advances[std::size_t(c)] = metrics.horizontalAdvance(shown(QChar(char16_t(c))));
+    }
+    m_otherAdvance = metrics.averageCharWidth();
+    m_width = std::max<qreal>(1, width);
+    for (std::size_t c = 0; c < 256; ++c) {
+        m_fixed[c] = qint32(std::lround(m_advances[c] * 64));
+    }
+    m_fixedOther = qint32(std::lround(m_otherAdvance * 64));
+    m_fixedWidth = qint32(std::lround(m_width * 64));
+    rewrap();
+}
+
+qreal WrappedText::advance(QChar c) const
+{
+    return c.unicode() < 256 ? m_advances[c.unicode()] : m_otherAdvance;
+}
+
+void WrappedText::markClean()
+{
+    m_dirtyFrom = endLine() - 1;
+    m_allDirty = false;
+}
+
+void WrappedText::clear()
+{
+    m_allDirty = true;
+    m_text.clear();
+    m_base = 0;
+    m_starts = { 0 };
+    m_firstLine = 0;
+    m_openStart = 0;
+    m_x = 0;
+    m_break = -1;
+    m_afterBreak = 0;
+}
+
+qint64 WrappedText::lineEnd(qint64 line) const
+{
+    const qint64 next = line + 1 < endLine() ? lineStart(line + 1) : end();
+    return next > lineStart(line) && at(next - 1) == u'\n' ? next - 1 : next;
+}
+
+QString WrappedText::text(qint64 from, qint64 to) const
+{
+    from = std::clamp(from, begin(), end());
+    to = std::clamp(to, from, end());
+    return m_text.mid(qsizetype(from - m_base), qsizetype(to - from));
+}
+
+qint64 WrappedText::lineOf(qint64 pos) const
+{
+    const auto it = std::upper_bound(m_starts.begin(), m_starts.end(), pos);
+    const qint64 index = std::max<qint64>(0, (it - m_starts.begin()) - 1);
+    return m_firstLine + index;
+}
+
+void WrappedText::place(QChar c, qint64 pos)
+{
+    if (c == u'\n') {
+        m_starts.push_back(pos + 1);
+        m_openStart = pos + 1;
+        m_x = 0;
+        m_break = -1;
+        m_afterBreak = 0;
+        return;
+    }
+    const qint32 w = c.unicode() < 256 ? m_fixed[c.unicode()] : m_fixedOther;
+    const bool blank = c == u' ';
+    // A blank may hang past the edge; anything else that does not fit starts a new line, at the
+    // last blank when the line has one.
+    if (!blank && m_x + w > m_fixedWidth && pos > m_starts.back()) {
+        if (m_break > m_starts.back()) {
+            m_starts.push_back(m_break);
+            m_x = m_afterBreak;
+        } else {
+            m_starts.push_back(pos);
+            m_x = 0;
+        }
+        m_break = -1;
+        m_afterBreak = 0;
+    }
+    m_x += w;
+    m_afterBreak += w;
+    if (blank) {
+        m_break = pos + 1;
+        m_afterBreak = 0;
+    }
+}
+
+void WrappedText::append(QStringView text)
+{
+    m_dirtyFrom = std::min(m_dirtyFrom, endLine() - 1);
+    const qint64 from = end();
+    m_text.append(text);
+    const QChar* chars = m_text.constData() + (from - m_base);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        place(chars[i], from + i);
+    }
+    if (m_text.size() > m_limit) {
+        trim();
+    }
+}
+
+void WrappedText::replaceOpenLine(QStringView text)
+{
+    // Back to the state right after the last '\n', then the line again.
+    const qint64 keep = std::max(m_openStart, m_base);
+    m_dirtyFrom = std::min(m_dirtyFrom, lineOf(keep));
+    m_text.truncate(qsizetype(keep - m_base));
+    while (m_starts.size() > 1 && m_starts.back() > keep) {
+        m_starts.pop_back();
+    }
+    if (m_starts.back() < keep) {
+        m_starts.push_back(keep);
+    }
+    m_x = 0;
+    m_break = -1;
+    m_afterBreak = 0;
+    append(text);
+}
+
+void WrappedText::trim()
+{
+    // Drop whole lines from the front until a quarter of the limit is free.
+    const qint64 wanted = end() - m_limit * 3 / 4;
+    std::size_t drop = 0;
+    while (drop + 1 < m_starts.size() && m_starts[drop + 1] <= wanted) {
+        ++drop;
+    }
+    if (drop == 0) {
+        return;
+    }
+    const qint64 newBase = m_starts[drop];
+    m_starts.erase(m_starts.begin(), m_starts.begin() + std::ptrdiff_t(drop));
+    m_firstLine += qint64(drop);
+    m_text.remove(0, qsizetype(newBase - m_base));
+    m_base = newBase;
+}
+
+void WrappedText::rewrap()
+{
+    m_allDirty = true;
+    const QString kept = m_text;
+    const qint64 base = m_base;
+    const qint64 firstLine = m_firstLine;
+    clear();
+    m_base = base;
+    m_starts = { base };
+    m_openStart = base;
+    m_firstLine = firstLine;
+    append(kept);
+}
+
+} // namespace comkeys

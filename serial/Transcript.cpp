@@ -1,0 +1,92 @@
+#include "Transcript.h"
+
+namespace comkeys {
+
+namespace {
+    QString csvField(const QString& s)
+    {
+        if (!s.contains(u',') && !s.contains(u'"') && !s.contains(u'\n') && !s.contains(u'\r')) {
+            return s;
+        }
+        QString quoted = s;
+        quoted.replace(u'"', QStringLiteral("\"\""));
+        return u'"' + quoted + u'"';
+    }
+
+    QString millis(const std::optional<qint64>& ms) { return ms ? QString::number(*ms) : QString(); }
+} // namespace
+
+Transcript::Transcript(const LineRecord& record, QObject* parent)
+    : QObject(parent)
+    , m_record(record)
+{
+    connect(&record, &LineRecord::added, this, &Transcript::onAdded);
+}
+
+void Transcript::clear()
+{
+    m_rows.clear();
+    Q_EMIT cleared();
+}
+
+void Transcript::onAdded(qint64 n)
+{
+    const LineRecord::Entry& e = m_record.entry(n);
+    if (e.direction == LineRecord::Direction::Sent) {
+        m_rows.push_back(Row { e.msecs, e.key, e.bytes, {}, false, std::nullopt, std::nullopt });
+        Q_EMIT rowAdded();
+        if (m_rows.size() > RowLimit) {
+            const int drop = int(m_rows.size()) - RowLimit * 9 / 10;
+            m_rows.erase(m_rows.begin(), m_rows.begin() + drop);
+            Q_EMIT rowsDropped(drop);
+        }
+        return;
+    }
+    if (m_rows.empty()) {
+        return; // received before any command: no row to answer
+    }
+    Row& row = m_rows.back();
+    const qint64 after = std::max<qint64>(0, e.msecs - row.sentMsecs);
+    if (!row.firstByteMs && !e.bytes.isEmpty()) {
+        row.firstByteMs = after;
+    }
+    if (!row.firstCrMs && e.bytes.contains('\r')) {
+        row.firstCrMs = after;
+    }
+    const qsizetype room = ReplyLimit - row.reply.size();
+    row.reply += e.bytes.left(std::max<qsizetype>(0, room));
+    row.replyCut = row.replyCut || e.bytes.size() > room;
+    Q_EMIT lastRowChanged();
+}
+
+QStringList Transcript::headers()
+{
+    return { QStringLiteral("发送时间"), QStringLiteral("按键"), QStringLiteral("发送内容"), QStringLiteral("回应"),
+             QStringLiteral("首字节(ms)"), QStringLiteral("首个回车(ms)") };
+}
+
+QStringList Transcript::cells(const Row& row)
+{
+    return { clockTime(row.sentMsecs), row.key, printableBytes(row.sent),
+             printableBytes(row.reply) + (row.replyCut ? QStringLiteral("…") : QString()), millis(row.firstByteMs),
+             millis(row.firstCrMs) };
+}
+
+QByteArray Transcript::csv() const
+{
+    QString out;
+    auto line = [&out](const QStringList& cells) {
+        QStringList fields;
+        for (const QString& c : cells) {
+            fields << csvField(c);
+        }
+        out += fields.join(u',') + QStringLiteral("\r\n");
+    };
+    line(headers());
+    for (const Row& row : m_rows) {
+        line(cells(row));
+    }
+    return out.toUtf8();
+}
+
+} // namespace comkeys

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "LineRecord.h"
+
+#include <QObject>
+
+#include <deque>
+#include <optional>
+
+namespace comkeys {
+
+// One row per command sent, with what the device answered until the next command and how long
+// it took: the round-trip times that tell how fast a device really is. Follows a LineRecord.
+class Transcript : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int RowLimit = 20000; // the oldest rows go first
+    static constexpr qsizetype ReplyLimit = 64 * 1024; // bytes of one reply kept
+
+    struct Row {
+        qint64 sentMsecs = 0;
+        QString key;
+        QByteArray sent;
+        QByteArray reply;
+        bool replyCut = false; // longer than ReplyLimit
+        std::optional<qint64> firstByteMs; // after the send
+        std::optional<qint64> firstCrMs;
+    };
+
+    explicit Transcript(const LineRecord& record, QObject* parent = nullptr);
+
+    const std::deque<Row>& rows() const { return m_rows; }
+    void clear();
+
+    // Rows as comma-separated values with a header line (UTF-8, quoted where needed).
+    QByteArray csv() const;
+    // The cells of a row as shown: time, key, sent, reply, ms to the first byte, ms to the first CR.
+    static QStringList cells(const Row& row);
+    static QStringList headers();
+
+Q_SIGNALS:
+    void rowAdded();
+    // The last row's reply or times changed.
+    void lastRowChanged();
+    void rowsDropped(int count);
+    void cleared();
+
+private:
+    void onAdded(qint64 n);
+
+    const LineRecord& m_record;
+    std::deque<Row> m_rows;
+};
+
+} // namespace comkeys

@@ -411,27 +411,12 @@ void PrivateDesign::showTranscript()
     m_transcriptWindow->activateWindow();
 }
 
-namespace {
-    // Asks before a file the user chose is replaced.
-    bool mayWrite(Dialogs& dialogs, const QString& path)
-    {
-        return !QFileInfo::exists(path)
-            || dialogs.message(QStringLiteral("文件 %1 已经存在，要覆盖吗？").arg(path), QStringLiteral("提示"),
-                               MessageIcon::Question, MessageButtons::YesNo)
-            == MessageAnswer::Yes;
-    }
-} // namespace
-
 void PrivateDesign::saveReceived()
 {
-    FileDialogSettings settings;
-    settings.kind = FileDialogSettings::Kind::Save;
-    settings.title = QStringLiteral("保存接收数据");
-    settings.initialFolder = m_folders.keySets;
-    settings.fileName = QStringLiteral("接收数据.bin");
-    settings.filter = QStringLiteral("原始数据，按收到的字节(*.bin)|*.bin|带时间和方向的收发记录(*.txt)|*.txt");
-    const std::optional<QString> path = m_dialogs.fileDialog(settings);
-    if (!path || !mayWrite(m_dialogs, *path)) {
+    const std::optional<QString> path
+        = m_dialogs.savePath(QStringLiteral("保存接收数据"), m_folders.keySets, QStringLiteral("接收数据.bin"),
+                             QStringLiteral("原始数据，按收到的字节(*.bin)|*.bin|带时间和方向的收发记录(*.txt)|*.txt"));
+    if (!path) {
         return;
     }
     const bool text = path->endsWith(QStringLiteral(".txt"), Qt::CaseInsensitive);
@@ -451,14 +436,9 @@ void PrivateDesign::toggleCapture()
         }
         return;
     }
-    FileDialogSettings settings;
-    settings.kind = FileDialogSettings::Kind::Save;
-    settings.title = QStringLiteral("捕获接收数据到文件");
-    settings.initialFolder = m_folders.keySets;
-    settings.fileName = QStringLiteral("捕获.bin");
-    settings.filter = QStringLiteral("原始数据(*.bin)|*.bin");
-    const std::optional<QString> path = m_dialogs.fileDialog(settings);
-    if (!path || !mayWrite(m_dialogs, *path)) {
+    const std::optional<QString> path = m_dialogs.savePath(QStringLiteral("捕获接收数据到文件"), m_folders.keySets,
+                                                           QStringLiteral("捕获.bin"), QStringLiteral("原始数据(*.bin)|*.bin"));
+    if (!path) {
         return;
     }
     if (!capture.start(*path, &error)) {

@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -145,20 +144,9 @@ void TranscriptWindow::copySelection() const
 
 void TranscriptWindow::exportCsv()
 {
-    FileDialogSettings settings;
-    settings.kind = FileDialogSettings::Kind::Save;
-    settings.title = QStringLiteral("导出收发记录");
-    settings.initialFolder = m_folder;
-    settings.fileName = QStringLiteral("收发记录.csv");
-    settings.filter = QStringLiteral("CSV 文件(*.csv)|*.csv");
-    const std::optional<QString> path = m_dialogs.fileDialog(settings);
+    const std::optional<QString> path = m_dialogs.savePath(QStringLiteral("导出收发记录"), m_folder,
+                                                           QStringLiteral("收发记录.csv"), QStringLiteral("CSV 文件(*.csv)|*.csv"));
     if (!path) {
-        return;
-    }
-    if (QFileInfo::exists(*path)
-        && m_dialogs.message(QStringLiteral("文件 %1 已经存在，要覆盖吗？").arg(*path), QStringLiteral("提示"),
-                             MessageIcon::Question, MessageButtons::YesNo)
-            != MessageAnswer::Yes) {
         return;
     }
     QString error;

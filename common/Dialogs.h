@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFileInfo>
 #include <QString>
 #include <optional>
 
@@ -29,7 +30,31 @@ public:
     virtual std::optional<QString> fileDialog(const FileDialogSettings& settings) = 0;
 
     void notice(const QString& text) { message(text, QStringLiteral("提示"), MessageIcon::None, MessageButtons::Ok); }
+
+    // A save dialog for a file of the user's, then the question before an existing file is
+    // replaced: the chosen path, or nothing when the user cancelled or said No.
+    std::optional<QString> savePath(const QString& title, const QString& folder, const QString& fileName,
+                                    const QString& filter);
 };
+
+inline std::optional<QString> Dialogs::savePath(const QString& title, const QString& folder,
+                                                const QString& fileName, const QString& filter)
+{
+    FileDialogSettings settings;
+    settings.kind = FileDialogSettings::Kind::Save;
+    settings.title = title;
+    settings.initialFolder = folder;
+    settings.fileName = fileName;
+    settings.filter = filter;
+    std::optional<QString> path = fileDialog(settings);
+    if (path && QFileInfo::exists(*path)
+        && message(QStringLiteral("文件 %1 已经存在，要覆盖吗？").arg(*path), QStringLiteral("提示"),
+                   MessageIcon::Question, MessageButtons::YesNo)
+            != MessageAnswer::Yes) {
+        return std::nullopt;
+    }
+    return path;
+}
 
 // The product name: title of the start-up messages, prefix of the load type error's title.
 inline QString applicationTitle() { return QStringLiteral("ComKeys"); }

@@ -1,7 +1,6 @@
 #include "SerialLink.h"
 
 #include <QDateTime>
-#include <QFileInfo>
 #include <QThread>
 
 #include <cstring>
@@ -90,7 +89,7 @@ void SerialLink::onDeviceLost(const QString& reason)
 
 void SerialLink::tryReconnect()
 {
-    if (!QFileInfo::exists(m_uart.deviceName()) || !m_uart.setPortOpen(true)) {
+    if (!m_uart.isDeviceBack() || !m_uart.setPortOpen(true)) {
         return; // not back yet, or not usable yet: try again shortly
     }
     m_reconnect.stop();
@@ -108,7 +107,7 @@ QString SerialLink::statusText() const
     case Status::OpenFailed:
         return QStringLiteral("串口没有打开成功");
     case Status::Lost:
-        return QStringLiteral("串口设备已断开");
+        return QStringLiteral("串口已经断开");
     case Status::Closed:
         break;
     }

@@ -137,18 +137,38 @@ bool UartCom::setCommPort(int n)
     return true;
 }
 
+QString UartCom::linkFor(int port) const
+{
+    for (const QString& folder : m_folders) {
+        const QString link = folder + QStringLiteral("/Ports/COM") + QString::number(port);
+        if (QFileInfo(link).isSymLink()) {
+            return link;
+        }
+    }
+    return {};
+}
+
 QString UartCom::deviceName() const
 {
     if (!m_devicePath.isEmpty()) {
         return m_devicePath;
     }
-    for (const QString& folder : m_folders) {
-        const QFileInfo link(folder + QStringLiteral("/Ports/COM") + QString::number(m_commPort));
-        if (link.isSymLink()) {
-            return link.symLinkTarget();
-        }
+    if (const QString link = linkFor(m_commPort); !link.isEmpty()) {
+        return QFileInfo(link).symLinkTarget();
     }
     return QStringLiteral("/dev/ttyS") + QString::number(m_commPort - 1);
+}
+
+bool UartCom::isDeviceBack() const
+{
+    if (m_openedVia.isEmpty()) {
+        return false;
+    }
+    const QFileInfo via(m_openedVia);
+    if (via.isSymLink()) {
+        return QFileInfo::exists(via.symLinkTarget()) && linkFor(m_commPort) == m_openedVia;
+    }
+    return via.exists() && deviceName() == m_openedVia;
 }
 
 bool UartCom::setSettings(const QString& settings)
@@ -179,6 +199,8 @@ bool UartCom::setPortOpen(bool open)
         return true;
     }
     const LineSettings wanted = parseSettings(m_settings).value_or(LineSettings {});
+    const QString link = m_devicePath.isEmpty() ? linkFor(m_commPort) : QString();
+    m_openedVia = link.isEmpty() ? deviceName() : link;
     m_port.setPortName(deviceName());
     if (!m_port.open(QIODevice::ReadWrite)) {
         m_error = portErrorReason(m_port.error(), m_port.errorString());

@@ -60,6 +60,9 @@ public:
     // A device path used instead of the port number (empty: use the number).
     void setDevicePath(const QString& path) { m_devicePath = path; }
     QString deviceName() const;
+    // The device last opened is there again, under the name it was opened by (its Ports link,
+    // or its device path); a fallback name does not count.
+    bool isDeviceBack() const;
 
     QString Settings() const { return m_settings; }
     // Checked now (see parseSettings), applied at the next open.
@@ -116,7 +119,10 @@ private:
     void closePort();
     void lose(const QString& reason);
 
+    // The link (or device path) the last open went through.
+    QString linkFor(int port) const;
     QStringList m_folders;
+    QString m_openedVia;
     QSerialPort m_port;
     QSocketNotifier* m_writable = nullptr;
     QSocketNotifier* m_readable = nullptr;

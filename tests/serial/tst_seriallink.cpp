@@ -475,13 +475,16 @@ private Q_SLOTS:
         QVERIFY(m_uart->PortOpen());
         m_sim->unplug(link);
         QTRY_VERIFY(!m_uart->PortOpen());
-        QCOMPARE(m_link->statusText(), QStringLiteral("串口设备已断开"));
+        QCOMPARE(m_link->statusText(), QStringLiteral("串口已经断开"));
         QCOMPARE(m_link->indicatorColor(), QColor(255, 0, 0));
         QVERIFY(!m_link->statusDetail().isEmpty());
         QVERIFY(m_link->logText().text().startsWith(QStringLiteral("【串口】串口设备已断开：")));
         m_link->keyPressed(QStringLiteral("\"AT\""), true);
         QCOMPARE(m_dialogs->texts(), QStringList { NotOpen });
         QVERIFY(m_link->isWaitingToReconnect());
+        // Without its link, COM1 would name /dev/ttyS0: that is not the device that went away.
+        QTest::qWait(1200);
+        QVERIFY(!m_uart->PortOpen());
 
         // Plugged in again under the same name: open by itself, with the same settings.
         QVERIFY(m_sim->replug(link));
@@ -519,7 +522,7 @@ private Q_SLOTS:
         QVERIFY(m_dialogs->texts()[0].startsWith(QStringLiteral("串口写入失败，命令没有发送")));
         QVERIFY(!m_link->logText().text().contains(QStringLiteral("AT")));
         QTRY_VERIFY(!m_uart->PortOpen());
-        QCOMPARE(m_link->statusText(), QStringLiteral("串口设备已断开"));
+        QCOMPARE(m_link->statusText(), QStringLiteral("串口已经断开"));
     }
 
 private:

@@ -1,5 +1,7 @@
 #include "WrappedText.h"
 
+#include "TextBuffer.h"
+
 #include <QFontMetricsF>
 
 #include <algorithm>
@@ -159,7 +161,7 @@ void WrappedText::trim()
     const qint64 newBase = m_starts[drop];
     m_starts.erase(m_starts.begin(), m_starts.begin() + std::ptrdiff_t(drop));
     m_firstLine += qint64(drop);
-    m_text.remove(0, qsizetype(newBase - m_base));
+    dropFront(m_text, qsizetype(newBase - m_base));
     m_base = newBase;
 }
 

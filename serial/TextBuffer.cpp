@@ -1,5 +1,8 @@
 #include "TextBuffer.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace comkeys {
 
 TextBuffer::TextBuffer(qsizetype limit)
@@ -18,9 +21,17 @@ void TextBuffer::append(QStringView more)
     if (m_text.size() > m_limit) {
         // Keep the newest three quarters, so the next trim is a quarter of the limit away.
         const qsizetype drop = m_text.size() - m_limit * 3 / 4;
-        m_text.remove(0, drop);
+        dropFront(m_text, drop);
         m_trimmed += drop;
     }
+}
+
+void dropFront(QString& text, qsizetype n)
+{
+    n = std::min(n, text.size());
+    QChar* data = text.data();
+    std::memmove(data, data + n, std::size_t(text.size() - n) * sizeof(QChar));
+    text.truncate(text.size() - n);
 }
 
 void TextBuffer::clear()

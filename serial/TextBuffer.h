@@ -30,4 +30,8 @@ private:
     quint64 m_clears = 0;
 };
 
+// Removes the first n characters in place: the text stays at the start of its buffer, so the
+// appends that follow fit the capacity already there instead of taking fresh memory each time.
+void dropFront(QString& text, qsizetype n);
+
 } // namespace comkeys

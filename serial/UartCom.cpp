@@ -7,6 +7,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <poll.h>
 #include <unistd.h>
@@ -374,8 +376,13 @@ void UartCom::onReadable()
     if (!readAvailable()) {
         return;
     }
-    // A trickle rests a moment to gather; a flood (a read that found much) goes on at once.
-    if (m_input.size() - before < FloodRead) {
+    // A trickle rests a moment to gather; a flood (bytes coming faster than a serial line
+    // brings them) goes on at once.
+    const qint64 sinceLast = std::max<qint64>(m_sinceRead.isValid() ? m_sinceRead.nsecsElapsed() : 0, 100'000);
+    m_sinceRead.restart();
+    const qsizetype got = m_input.size() - before;
+    const bool flood = got >= FloodRead || got * 1'000'000 / sinceLast >= FloodBytesPerMs;
+    if (!flood) {
         m_readable->setEnabled(false);
         m_readRest->start();
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
@@ -43,7 +44,11 @@ public:
     // taken in chunks of a few milliseconds rather than a wake-up for each of them. The first
     // byte after a quiet spell is read at once.
     static constexpr int ReadRestMs = 4;
-    static constexpr qsizetype FloodRead = 2048; // a read this large rests not
+    // A line counts as flooded, and reads do not rest, when a read finds about as much as a
+    // terminal holds, or bytes come faster than any serial line brings them (a 12 Mbaud
+    // adapter: about 1200 a millisecond).
+    static constexpr qsizetype FloodRead = 2048;
+    static constexpr qint64 FloodBytesPerMs = 2000;
 
     explicit UartCom(QStringList portFolders, QObject* parent = nullptr);
     ~UartCom() override;
@@ -127,6 +132,7 @@ private:
     QSocketNotifier* m_writable = nullptr;
     QSocketNotifier* m_readable = nullptr;
     QTimer* m_readRest = nullptr;
+    QElapsedTimer m_sinceRead;
     QByteArray m_input; // read from the line, not yet taken by Input()
     std::deque<Pending> m_queue;
     qsizetype m_queuedBytes = 0;

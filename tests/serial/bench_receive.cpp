@@ -165,9 +165,7 @@ int runWorkload(const QString& workload, double seconds)
     const QString link = dir.filePath(QStringLiteral("Ports/COM1"));
     SilentDialogs dialogs;
     PrivateDesign window(dialogs, dir.path());
-    if (!qEnvironmentVariableIsSet("BENCH_HIDDEN")) {
-        window.show();
-    }
+    window.show();
     QTextStream out(stdout);
     out.setRealNumberNotation(QTextStream::FixedNotation);
     out.setRealNumberPrecision(2);
@@ -277,9 +275,6 @@ int runWorkload(const QString& workload, double seconds)
         return 1;
     }
 
-    if (qEnvironmentVariableIsSet("BENCH_NO_DISPLAY")) {
-        QObject::disconnect(&window.link().record(), nullptr, window.findChild<QWidget*>(QStringLiteral("Text1")), nullptr);
-    }
     const qint64 startBytes = window.uart().bytesReceived();
     QElapsedTimer clock;
     clock.start();

@@ -36,6 +36,11 @@ bool WriteKeySet(const QString& workingCopy, const KeyBoard& keys, QString* erro
     if (loaded == Profile::LoadResult::Unreadable) {
         return false;
     }
+    return WriteKeySet(profile, keys, loaded == Profile::LoadResult::Loaded, error);
+}
+
+bool WriteKeySet(Profile& profile, const KeyBoard& keys, bool onDisk, QString* error)
+{
     std::vector<std::pair<QString, QString>> captions;
     std::vector<std::pair<QString, QString>> commands;
     for (int i = 0; i < KeyCount; ++i) {
@@ -47,7 +52,7 @@ bool WriteKeySet(const QString& workingCopy, const KeyBoard& keys, QString* erro
     // Section by section gives the same file as entry by entry: KeyName is created first.
     const bool names = profile.setValues(KeyNameSection, captions);
     const bool sends = profile.setValues(KeySendSection, commands);
-    if (loaded == Profile::LoadResult::Loaded && !names && !sends) {
+    if (onDisk && !names && !sends) {
         return true; // the file already holds exactly this key set
     }
     return profile.save(error);

@@ -33,6 +33,9 @@ class Profile;
 // written (missing folder, full disk, read-only); the old file then stays as it was and the
 // keys are never touched.
 bool WriteKeySet(const QString& workingCopy, const KeyBoard& keys, QString* error = nullptr);
+// The same into a profile already in memory; onDisk says the file holds exactly its bytes, so
+// nothing is written when the key set changes none of them.
+bool WriteKeySet(Profile& profile, const KeyBoard& keys, bool onDisk, QString* error = nullptr);
 // Sets all captions and commands from the profile: a missing or marker caption gives the
 // default caption, a marker command an empty text, and a command not starting with a double
 // quotation mark gets a pair of them back. A missing file gives the defaults; an unreadable one

@@ -147,6 +147,7 @@ void KeySetFiles::load()
     }
     // Read first, then copy: the keys change only when both worked.
     QString error;
+    Profile profile(m_workingCopy);
     {
         const std::optional<QByteArray> data = readProfileFile(*chosen, &error);
         if (!data) {
@@ -157,11 +158,11 @@ void KeySetFiles::load()
             m_dialogs.notice(QStringLiteral("无法写入工作副本 %1：%2。\n没有调入配置，键设置未变。").arg(m_workingCopy, error));
             return;
         }
-        Profile profile(m_workingCopy);
         profile.setBytes(*data);
-        ReadKeySet(profile, m_keys);
     }
-    if (!WriteKeySet(m_workingCopy, m_keys, &error)) {
+    // The working copy now holds exactly these bytes: filled in and rewritten from memory.
+    ReadKeySet(profile, m_keys);
+    if (!WriteKeySet(profile, m_keys, true, &error)) {
         m_dialogs.notice(QStringLiteral("配置已调入，但无法更新工作副本 %1：%2").arg(m_workingCopy, error));
     }
 }

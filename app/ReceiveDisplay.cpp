@@ -334,7 +334,6 @@ void ReceiveDisplay::paintEvent(QPaintEvent* event)
     m_paintedTop = top;
     m_lines.markClean();
     m_paintedEnd = m_lines.end();
-    Q_EMIT painted();
 }
 
 qint64 ReceiveDisplay::positionAt(const QPoint& point) const

@@ -34,7 +34,7 @@ public:
     // The first line in view, counted from the first line the display ever held.
     qint64 topLine() const;
     int visibleLines() const;
-    // Characters (of the view's text) that have been painted so far: the benchmark's clock.
+    // The end of the view's text at the last paint: everything before it is on screen.
     qint64 paintedEnd() const { return m_paintedEnd; }
 
     // Empties the display (the clear button); the record keeps everything.
@@ -51,8 +51,6 @@ Q_SIGNALS:
     void captureRequested();
     void clearRequested();
     void viewChanged(comkeys::ReceiveDisplay::View view);
-    // A paint has shown everything up to paintedEnd().
-    void painted();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -38,7 +38,6 @@ public:
     qint64 firstNumber() const { return m_first; }
     qint64 nextNumber() const { return m_first + qint64(m_entries.size()); }
     qint64 cost() const { return m_cost; }
-    qint64 limit() const { return m_limit; }
     // Received bytes ever recorded, dropped ones included.
     qint64 receivedTotal() const { return m_receivedTotal; }
 

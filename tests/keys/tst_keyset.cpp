@@ -166,28 +166,6 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("NoModules"))));
     }
 
-    void saveLoadSaveIsByteForByte()
-    {
-        ArrayKeys keys;
-        for (int i = 0; i < KeyCount; i += 5) {
-            keys.captions[i] = QStringLiteral("键 %1").arg(i);
-            keys.commands[i] = QStringLiteral("\" CMD%1 \"").arg(i);
-        }
-        keys.commands[1] = QStringLiteral("NOQUOTES");
-        QVERIFY(WriteKeySet(m_working, keys));
-        ArrayKeys loaded;
-        ReadKeySet(m_working, loaded);
-        QVERIFY(WriteKeySet(m_working, loaded));
-        const QByteArray first = readAll(m_working);
-        ArrayKeys again;
-        ReadKeySet(m_working, again);
-        QVERIFY(WriteKeySet(m_working, again));
-        QCOMPARE(readAll(m_working), first);
-        QCOMPARE(again.captions, loaded.captions);
-        QCOMPARE(again.commands, loaded.commands);
-        QCOMPARE(loaded.commands[5], keys.commands[5]);
-    }
-
     // Key editing and pages.
 
     void renameUsesTheChosenKeyAndStores()
@@ -246,22 +224,6 @@ private Q_SLOTS:
         editor.selectPage(0);
         QCOMPARE(keys.pageLeft, (std::array<int, 4> { 0, 14875, 14875, 14875 }));
         QCOMPARE(keys.red, (std::array<bool, 4> { true, false, false, false }));
-    }
-
-    void keyGrid()
-    {
-        QCOMPARE(keyIndexAt(0, 0, 0), 0);
-        QCOMPARE(keyIndexAt(0, 2, 15), 47);
-        QCOMPARE(keyIndexAt(0, 1, 0), 16);
-        QCOMPARE(keyIndexAt(1, 0, 0), 95);
-        QCOMPARE(keyIndexAt(1, 2, 15), 48);
-        QCOMPARE(keyIndexAt(3, 2, 15), 144);
-        for (int i = 0; i < KeyCount; ++i) {
-            const KeyCell c = keyCell(i);
-            QCOMPARE(keyIndexAt(i / KeysPerPage, c.column, c.row), i);
-        }
-        QCOMPARE(keyButtonTwips(47), QRect(9840, 8160, 2295, 495));
-        QCOMPARE(keyTextTwips(47).right() + 1, 14655);
     }
 
     // Save-as and load through the dialogs.

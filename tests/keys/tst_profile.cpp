@@ -154,14 +154,6 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("none"))));
     }
 
-    void longValuesSurviveWhole()
-    {
-        const QString path = m_dir.filePath(QStringLiteral("long.ini"));
-        const QString value = u'"' + QString(252, u'Z') + u'"';
-        WriteIniValue(path, QStringLiteral("KeySend"), QStringLiteral("Send1"), value);
-        QCOMPARE(ReadIniValue(path, QStringLiteral("KeySend"), QStringLiteral("Send1")), QString(252, u'Z'));
-    }
-
     void writeReplacesTheFileAtomically()
     {
         // A hard link still sees the old file: the new content arrived by rename, not by an

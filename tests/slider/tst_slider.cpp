@@ -12,7 +12,6 @@
 #endif
 
 #include <map>
-#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -73,15 +72,12 @@ void setOrThrow(trkSlider& s, const QString& property, int value)
     (s.*setters.at(property))(value);
 }
 
-QString renderDir() { return QStringLiteral(COMKEYS_RENDER_DIR); }
 
 } // namespace
 
 class TestSlider : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase() { QDir().mkpath(renderDir()); }
-
     // Defaults and validation.
 
     void defaults()
@@ -771,30 +767,6 @@ private Q_SLOTS:
     }
 #endif
 
-    void renderForReview()
-    {
-        QImage sheet(640, 260, QImage::Format_RGB32);
-        sheet.fill(Qt::white);
-        QPainter p(&sheet);
-        for (int style : { 0, 1, 2, 3, 4, 99 }) {
-            auto h = horizontal(180);
-            h->setRailPicture(solid(170, 8, QColor(90, 140, 220)));
-            h->setRailStyle(style);
-            h->setValue(style == 99 ? 7 : style * 2);
-            const int row = style == 99 ? 5 : style;
-            p.drawPixmap(10, 10 + row * 40, h->surface());
-            trkSlider v;
-            v.setSliderIcon(solid(16, 16, Qt::darkBlue));
-            v.setRailPicture(solid(8, 170, QColor(90, 140, 220)));
-            v.resize(16, 200);
-            v.setRailStyle(style);
-            v.resizeLayout();
-            v.setValue(style == 99 ? 3 : 10 - style * 2);
-            p.drawPixmap(260 + row * 60, 20, v.surface());
-        }
-        p.end();
-        QVERIFY(sheet.save(renderDir() + QStringLiteral("/slider-rail-styles.png")));
-    }
 };
 
 QTEST_MAIN(TestSlider)

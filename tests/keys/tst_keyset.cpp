@@ -158,14 +158,6 @@ private Q_SLOTS:
         QCOMPARE(keys.commands[1], QStringLiteral("\"AT\""));
     }
 
-    void missingFolderStoresNothing()
-    {
-        const QString elsewhere = m_dir->filePath(QStringLiteral("NoModules/Temp.ini"));
-        ArrayKeys keys;
-        QVERIFY(!WriteKeySet(elsewhere, keys));
-        QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("NoModules"))));
-    }
-
     // Key editing and pages.
 
     void renameUsesTheChosenKeyAndStores()
@@ -452,21 +444,6 @@ private Q_SLOTS:
         files.load();
         QCOMPARE(keys.captions[0], QStringLiteral("Self"));
         QVERIFY(readAll(m_working).contains("key1=Self\r\n"));
-    }
-
-    void loadWithoutModulesFolderChangesNothing()
-    {
-        QVERIFY(QDir(m_dir->filePath(QStringLiteral("Modules"))).removeRecursively());
-        const QString saved = m_dir->filePath(QStringLiteral("set.ini"));
-        writeAll(saved, "[KeyName]\r\nkey1=Loaded\r\n");
-        ArrayKeys keys;
-        ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
-        dialogs.files = { saved };
-        dialogs.answers = { MessageAnswer::Yes };
-        files.load();
-        QCOMPARE(keys.captions[0], QStringLiteral("Key1"));
-        QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("Modules"))));
     }
 
     // Writes that cannot happen: a full disk and a read-only folder, for real.

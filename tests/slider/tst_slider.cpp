@@ -92,7 +92,7 @@ private Q_SLOTS:
         QCOMPARE(s.step(), 1);
         QCOMPARE(s.hWnd(), 0);
         QCOMPARE(s.backColor(), QColor(207, 207, 207));
-        QCOMPARE(s.size(), QSize(16, 52)); // fitted to the thumb across the vertical rail
+        QCOMPARE(QSize(s.outerWidthTwips(), s.outerHeightTwips()), QSize(525, 780)); // as designed
         QCOMPARE(s.thumbRect(), QRectF(0, 36, 16, 16)); // bottom: vertical, Min end
         QCOMPARE(s.property("Value").toInt(), 0);
         QCOMPARE(s.metaObject()->userProperty().name(), "Value");
@@ -203,6 +203,36 @@ private Q_SLOTS:
         QCOMPARE(down[0][0].value<qint16>(), qint16(1));
         QTRY_COMPARE(queuedShift, 1);
         QTest::mouseRelease(&s, Qt::LeftButton, Qt::ShiftModifier, QPoint(8, 50));
+    }
+
+    void formsSetPropertiesInTheirOwnOrder_data()
+    {
+        // Designer writes, and uic's code sets, Max before Min and Step before StoredValue.
+        QTest::addColumn<QStringList>("writes");
+        QTest::addColumn<QList<int>>("minMaxValue");
+        QTest::addColumn<int>("errors");
+        QTest::newRow("negative range") << QStringList { "Max=-50", "Min=-100" } << QList<int> { -100, -50, -100 } << 1;
+        QTest::newRow("Min above 10") << QStringList { "Max=30", "Min=20" } << QList<int> { 20, 30, 20 } << 0;
+        QTest::newRow("Min above 10, Min first") << QStringList { "Min=20", "Max=30" } << QList<int> { 20, 30, 20 } << 1;
+        QTest::newRow("Min in the way of Max") << QStringList { "Max=-50", "Min=-40" } << QList<int> { -40, 10, -40 } << 1;
+        QTest::newRow("refused Max, then Step") << QStringList { "Max=-50", "Step=2", "Min=-100" }
+                                                << QList<int> { -100, 10, -200 } << 1;
+        QTest::newRow("Step 2, value 5") << QStringList { "Step=2", "StoredValue=5" } << QList<int> { 0, 10, 5 } << 0;
+        QTest::newRow("Step 2, value 21") << QStringList { "Step=2", "StoredValue=21" } << QList<int> { 0, 10, 0 } << 1;
+    }
+
+    void formsSetPropertiesInTheirOwnOrder()
+    {
+        QFETCH(QStringList, writes);
+        QFETCH(QList<int>, minMaxValue);
+        QFETCH(int, errors);
+        trkSlider s;
+        QSignalSpy reported(&s, &trkSlider::errorOccurred);
+        for (const QString& w : writes) {
+            QVERIFY(s.setProperty(w.section(u'=', 0, 0).toLatin1().constData(), w.section(u'=', 1).toInt()));
+        }
+        QCOMPARE((QList<int> { s.min(), s.max(), s.property("StoredValue").toInt() }), minMaxValue);
+        QCOMPARE(reported.count(), errors);
     }
 
     void everyPropertyNotifies_data()
@@ -356,32 +386,58 @@ private Q_SLOTS:
         QCOMPARE(railRect(3, 16, 16, 16, 100), std::nullopt);
     }
 
-    void horizontalLayout()
+    void explicitGeometry_data()
     {
-        auto s = horizontal(200);
-        QCOMPARE(s->outerHeightTwips(), 240);
-        QCOMPARE(s->width(), 200);
-        QCOMPARE(s->thumbRect().top(), 0.0);
-        QCOMPARE(s->railRect(), (RailRect { 6, 6, 194, 10 }));
-        const std::pair<int, double> positions[] = { { 0, 0 }, { 5, 92 }, { 10, 184 } };
-        for (const auto& [value, left] : positions) {
-            s->setValue(value);
-            QCOMPARE(s->thumbRect().left(), left);
-        }
+        // A size set from outside stands until the next layout, which fits only the breadth
+        // (or a zero length); a hidden control gets its resize, and so its layout, when shown.
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<int>("thenOrientation");
+        QTest::addColumn<QSize>("fitted");
+        QTest::addColumn<QList<int>>("rail");
+        QTest::addColumn<QList<double>>("at0and5and10"); // the thumb's Left or Top
+        QTest::newRow("horizontal, 200 wide") << 0 << QSize(200, 30) << false << -1 << QSize(200, 16)
+                                              << QList<int> { 6, 6, 194, 10 } << QList<double> { 0, 92, 184 };
+        QTest::newRow("vertical, 100 high") << 1 << QSize(16, 100) << false << -1 << QSize(16, 100)
+                                            << QList<int> { 6, 6, 10, 94 } << QList<double> { 84, 42, 0 };
+        QTest::newRow("hidden vertical widened, then horizontal")
+            << 1 << QSize(200, 52) << false << 0 << QSize(200, 16) << QList<int> { 6, 6, 194, 10 }
+            << QList<double> { 0, 92, 184 };
+        QTest::newRow("shown vertical widened") << 1 << QSize(200, 52) << true << -1 << QSize(16, 52)
+                                                << QList<int> { 6, 6, 10, 46 } << QList<double> { 36, 18, 0 };
+        QTest::newRow("shown horizontal, no width") << 0 << QSize(0, 16) << true << -1 << QSize(16, 16)
+                                                    << QList<int> { 6, 6, 10, 10 } << QList<double> { 0, 0, 0 };
     }
 
-    void verticalLayout()
+    void explicitGeometry()
     {
+        QFETCH(int, orientation);
+        QFETCH(QSize, size);
+        QFETCH(bool, shown);
+        QFETCH(int, thenOrientation);
+        QFETCH(QSize, fitted);
+        QFETCH(QList<int>, rail);
+        QFETCH(QList<double>, at0and5and10);
         trkSlider s;
         s.setSliderIcon(solid(16, 16, Qt::blue));
-        s.resize(16, 100);
-        s.resizeLayout();
-        QCOMPARE(s.width(), 16);
-        QCOMPARE(s.railRect(), (RailRect { 6, 6, 10, 94 }));
-        const std::pair<int, double> positions[] = { { 5, 42 }, { 0, 84 }, { 10, 0 } };
-        for (const auto& [value, top] : positions) {
-            s.setValue(value);
-            QCOMPARE(s.thumbRect().top(), top);
+        s.setOrientation(orientation);
+        if (shown) {
+            s.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&s));
+        }
+        s.resize(size);
+        if (thenOrientation >= 0) {
+            s.setOrientation(thenOrientation);
+        }
+        s.show();
+        QCOMPARE(s.size(), fitted);
+        QCOMPARE(QSize(s.outerWidthTwips(), s.outerHeightTwips()), fitted * 15);
+        QCOMPARE(s.railRect(), (RailRect { rail[0], rail[1], rail[2], rail[3] }));
+        for (int i = 0; i < 3; ++i) {
+            s.setValue(i * 5);
+            const QRectF thumb = s.thumbRect();
+            QCOMPARE(s.orientation() == Horizontal ? thumb.left() : thumb.top(), at0and5and10[i]);
         }
     }
 
@@ -512,10 +568,16 @@ private Q_SLOTS:
 
     void emptyBagGivesTheDefaults()
     {
-        trkSlider s;
-        s.setOrientation(Horizontal);
+        // Read into a shown control: the bag neither resizes nor repaints it.
+        auto s0 = horizontal(200);
+        trkSlider& s = *s0;
+        s.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&s));
         s.setValue(5);
+        const QImage painted = s.surface().toImage();
         s.ReadProperties(MemoryPropertyBag());
+        QCOMPARE(s.size(), QSize(200, 16));
+        QCOMPARE(s.surface().toImage(), painted);
         QCOMPARE(s.orientation(), 1);
         QCOMPARE(s.value(), 0);
         QCOMPARE(s.max(), 10);
@@ -719,6 +781,7 @@ private Q_SLOTS:
         QCOMPARE(picture.sizeHint(), QSize(104, 20));
         QCOMPARE(picture.minimumSizeHint(), QSize(104, 20));
         picture.resize(300, 300);
+        picture.show(); // the resize reaches a hidden control when it is shown
         QCOMPARE(picture.size(), QSize(104, 20));
     }
 

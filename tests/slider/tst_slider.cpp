@@ -821,6 +821,9 @@ private Q_SLOTS:
         QCOMPARE(plugin->name(), QStringLiteral("comkeys::trkSlider"));
         QCOMPARE(plugin->includeFile(), QStringLiteral("trkSlider.h"));
         QVERIFY(plugin->domXml().contains(QStringLiteral("class=\"comkeys::trkSlider\"")));
+        // A new instance from the widget box gets a visible thumb, from the library itself.
+        const QString thumb = plugin->domXml().section(QStringLiteral("<pixmap>"), 1).section(QStringLiteral("</pixmap>"), 0, 0);
+        QCOMPARE(QPixmap(thumb).size(), QSize(16, 16));
         QWidget parent;
         QWidget* made = plugin->createWidget(&parent);
         QVERIFY(made);

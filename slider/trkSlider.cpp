@@ -524,9 +524,9 @@ void trkSlider::fitOuterSize()
 
 void trkSlider::applySizePolicy()
 {
-    // Layouts give the length along the rail and keep the breadth the layout fits; a picture
-    // rail has one size only. No size constraints: a size set from outside stands until the
-    // next layout.
+    // Layouts choose the length along the rail; the breadth is the thumb's, and a picture rail
+    // has one size only. No size constraints: a size set from outside stands until the next
+    // layout.
     const bool picture = pictureRailInUse();
     if (m_Orientation == Horizontal) {
         setSizePolicy(picture ? QSizePolicy::Fixed : QSizePolicy::Expanding, QSizePolicy::Fixed);

@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include <limits>
+#include <utility>
 
 namespace comkeys {
 
@@ -114,13 +115,15 @@ namespace {
 } // namespace
 
 template <class F>
-void trkSlider::reporting(const char* property, F&& setter)
+bool trkSlider::reporting(const char* property, F&& setter)
 {
     // A broken rule stops the setter or handler; it never leaves into Qt.
     try {
         setter();
+        return true;
     } catch (const SliderError& e) {
         Q_EMIT errorOccurred(e.number(), QString::fromLatin1(property));
+        return false;
     }
 }
 
@@ -134,7 +137,7 @@ trkSlider::trkSlider(QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     resize(35, 52);
     InitProperties();
-    fitSize();
+    applySizePolicy();
 }
 
 void trkSlider::InitProperties()
@@ -176,24 +179,69 @@ void trkSlider::setBackColor(const QColor& New_BackColor)
     }
 }
 
+// A form sets the bounds in one order whatever the range: Designer writes Max before Min, so a
+// negative range comes back as Max -50 (refused while Min is 0), then Min -100. A bound refused
+// because the other one is in the way is therefore kept for the next call only; when that call
+// sets the other bound and makes room, the kept one follows.
 void trkSlider::setMax(int New_Max)
 {
-    reporting("Max", [&] { setMaxOrThrow(New_Max); });
+    const std::optional<int> keptMin = std::exchange(m_refusedMin, std::nullopt);
+    m_refusedMax.reset();
+    if (!reporting("Max", [&] { setMaxOrThrow(New_Max); })) {
+        if (New_Max <= m_Min) {
+            m_refusedMax = New_Max;
+        }
+    } else if (keptMin && *keptMin < m_Max) {
+        setMin(*keptMin);
+    }
 }
 
 void trkSlider::setMin(int New_Min)
 {
-    reporting("Min", [&] { setMinOrThrow(New_Min); });
+    const std::optional<int> keptMax = std::exchange(m_refusedMax, std::nullopt);
+    m_refusedMin.reset();
+    if (!reporting("Min", [&] { setMinOrThrow(New_Min); })) {
+        if (New_Min >= m_Max) {
+            m_refusedMin = New_Min;
+        }
+    } else if (keptMax && *keptMax > m_Min) {
+        setMax(*keptMax);
+    }
 }
 
 void trkSlider::setStep(int New_Step)
 {
+    forgetRefusedBounds();
     reporting("Step", [&] { setStepOrThrow(New_Step); });
 }
 
 void trkSlider::setValue(int New_Value)
 {
+    forgetRefusedBounds();
     reporting("Value", [&] { setValueOrThrow(New_Value); });
+}
+
+void trkSlider::setStoredValue(int New_StoredValue)
+{
+    forgetRefusedBounds();
+    reporting("StoredValue", [&] {
+        // The values the Value setter can store: Min x Step to Max x Step.
+        const qint64 a = qint64(m_Min) * m_Step;
+        const qint64 b = qint64(m_Max) * m_Step;
+        if (New_StoredValue < std::min(a, b) || New_StoredValue > std::max(a, b)) {
+            fail(SliderError::InvalidPropertyValue, "StoredValue lies outside Min x Step to Max x Step");
+        }
+        if (!fits16(New_StoredValue)) {
+            fail(SliderError::Overflow, "StoredValue does not fit 16 bits");
+        }
+        applyValue(std::int16_t(New_StoredValue), New_StoredValue);
+    });
+}
+
+void trkSlider::forgetRefusedBounds()
+{
+    m_refusedMax.reset();
+    m_refusedMin.reset();
 }
 
 void trkSlider::storeValue(std::int16_t stored)
@@ -265,11 +313,16 @@ void trkSlider::setValueOrThrow(int New_Value)
     if (!fits32(stored) || !fits16(stored)) {
         fail(SliderError::Overflow, "Value x Step does not fit 16 bits");
     }
-    storeValue(std::int16_t(stored));
+    applyValue(std::int16_t(stored), New_Value); // the thumb goes where the argument belongs
+}
+
+void trkSlider::applyValue(std::int16_t stored, std::int32_t placeFor)
+{
+    storeValue(stored);
     // 0 always passes, so the Min end keeps reporting when Min is 0.
     if (m_Value != m_LastValue || m_Value == 0) {
         if (!m_Dragging) {
-            placeThumbFor(New_Value); // the argument, not the stored product
+            placeThumbFor(placeFor);
         }
         PaintRail();
         m_LastValue = m_Value;
@@ -389,8 +442,8 @@ void trkSlider::ReadProperties(const PropertyBag& bag)
         m_thumb.moveTop(*top);
     }
     m_hWnd = hWnd;
-    // The size constraints follow the restored orientation and pictures.
-    fitSize();
+    // Layouts learn the restored orientation; the size itself waits for the next layout.
+    applySizePolicy();
 }
 
 void trkSlider::WriteProperties(PropertyBag& bag) const
@@ -448,36 +501,36 @@ void trkSlider::PlaceSliderAtStart()
 
 bool trkSlider::pictureRailInUse() const { return m_RailStyle == PictureRailStyle && !m_railPicture.isNull(); }
 
-void trkSlider::fitSize()
+void trkSlider::fitOuterSize()
 {
-    const bool picture = pictureRailInUse();
     const int railW = qRound(m_railImage.width());
     const int railH = qRound(m_railImage.height());
     const int sw = qRound(m_thumb.width());
     const int sh = qRound(m_thumb.height());
-    setMinimumSize(0, 0);
-    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    // The picture rail fixes both sides (its length and 2 pixels at either end); otherwise the
-    // side across the rail is the thumb's, and the length is the layout's to choose.
-    if (m_Orientation == Horizontal) {
-        if (picture) {
-            setFixedSize(railW + 4, sh < railH ? railH : sh);
-        } else {
-            if (width() == 0) {
-                resize(sw, height());
-            }
-            setFixedHeight(sh);
+    // On a visible control each resize runs the layout again inside this one; that inner run
+    // finds the size fitted and changes it no further.
+    if (pictureRailInUse()) {
+        if (m_Orientation == Horizontal) {
+            resize(railW + 4, sh < railH ? railH : sh);
+        } else if (m_Orientation == Vertical) {
+            resize(sw < railW ? railW : sw, railH + 4);
         }
+    } else if (m_Orientation == Horizontal) {
+        resize(width() == 0 ? sw : width(), sh);
+    } else if (m_Orientation == Vertical) {
+        resize(sw, height() == 0 ? sh : height());
+    }
+}
+
+void trkSlider::applySizePolicy()
+{
+    // Layouts choose the length along the rail; the breadth is the thumb's, and a picture rail
+    // has one size only. No size constraints: a size set from outside stands until the next
+    // layout.
+    const bool picture = pictureRailInUse();
+    if (m_Orientation == Horizontal) {
         setSizePolicy(picture ? QSizePolicy::Fixed : QSizePolicy::Expanding, QSizePolicy::Fixed);
     } else if (m_Orientation == Vertical) {
-        if (picture) {
-            setFixedSize(sw < railW ? railW : sw, railH + 4);
-        } else {
-            if (height() == 0) {
-                resize(width(), sh);
-            }
-            setFixedWidth(sw);
-        }
         setSizePolicy(QSizePolicy::Fixed, picture ? QSizePolicy::Fixed : QSizePolicy::Expanding);
     }
     updateGeometry();
@@ -514,7 +567,8 @@ QSize trkSlider::minimumSizeHint() const
 
 void trkSlider::resizeLayout()
 {
-    fitSize();
+    applySizePolicy();
+    fitOuterSize();
     placeAndPaint();
 }
 
@@ -622,7 +676,11 @@ void trkSlider::paintEvent(QPaintEvent*)
     painter.drawPixmap(0, 0, m_surface);
 }
 
-void trkSlider::resizeEvent(QResizeEvent*) { placeAndPaint(); }
+void trkSlider::resizeEvent(QResizeEvent*)
+{
+    fitOuterSize();
+    placeAndPaint();
+}
 
 void trkSlider::showEvent(QShowEvent*) { PaintRail(); }
 

@@ -30,7 +30,10 @@ class COMKEYS_SLIDER_EXPORT trkSlider : public QWidget {
     Q_PROPERTY(int Max READ max WRITE setMax NOTIFY maxChanged)
     Q_PROPERTY(int Min READ min WRITE setMin NOTIFY minChanged)
     Q_PROPERTY(int Step READ step WRITE setStep NOTIFY stepChanged)
-    Q_PROPERTY(int Value READ value WRITE setValue NOTIFY valueChanged USER true)
+    // Designer and the code uic makes from a form set StoredValue, which reads and writes the
+    // same number; Value's setter multiplies by Step, so it is not offered there.
+    Q_PROPERTY(int Value READ value WRITE setValue NOTIFY valueChanged USER true DESIGNABLE false)
+    Q_PROPERTY(int StoredValue READ value WRITE setStoredValue NOTIFY valueChanged)
     Q_PROPERTY(int Orientation READ orientation WRITE setOrientation NOTIFY orientationChanged)
     Q_PROPERTY(int RailStyle READ railStyle WRITE setRailStyle NOTIFY railStyleChanged)
     Q_PROPERTY(QPixmap SliderIcon READ sliderIcon WRITE setSliderIcon NOTIFY sliderIconChanged)
@@ -101,6 +104,8 @@ public Q_SLOTS:
     void setMin(int New_Min);
     void setStep(int New_Step);
     void setValue(int New_Value);
+    // Sets the stored value itself (what value() returns), between Min x Step and Max x Step.
+    void setStoredValue(int New_StoredValue);
     void setOrientation(int New_Orientation);
     void setRailStyle(int New_RailStyle);
     void setSliderIcon(const QPixmap& New_SliderIcon);
@@ -155,14 +160,18 @@ private:
     bool pictureRailInUse() const;
     void pointerMoved(float x, float y);
     void drawEdge(QPainter& painter, int edge) const;
-    // The layout after a resize: thumb, rail rectangle, painting. The control's size is left
-    // to whoever resized it.
+    // The layout's steps: fit the outer size to the thumb and rail; then thumb, rail rectangle
+    // and painting.
+    void fitOuterSize();
     void placeAndPaint();
-    // The fitted size as size constraints and a size policy, so layouts and resizes keep it.
-    void fitSize();
+    // Tells layouts which sides the layout fits (see sizeHint()).
+    void applySizePolicy();
     void storeValue(std::int16_t stored);
+    // The Value setter from its gate on: store, place the thumb for placeFor, paint, raise.
+    void applyValue(std::int16_t stored, std::int32_t placeFor);
+    void forgetRefusedBounds();
     template <class F>
-    void reporting(const char* property, F&& setter);
+    bool reporting(const char* property, F&& setter);
 
     bool m_Dragging = false;
     float m_GrabX = 0;
@@ -187,6 +196,9 @@ private:
     QPixmap m_railPicture; // the rail image `iRailPicture`
     QRectF m_railImage;
     QPixmap m_surface;
+    // A bound the other one refused, kept for the next setter call (see setMax()).
+    std::optional<int> m_refusedMax;
+    std::optional<int> m_refusedMin;
 };
 
 } // namespace comkeys

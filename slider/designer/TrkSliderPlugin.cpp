@@ -42,7 +42,9 @@ QString TrkSliderPlugin::domXml() const
 {
     return QStringLiteral("<ui language=\"c++\">\n"
                           " <widget class=\"comkeys::trkSlider\" name=\"slider\">\n"
+                          "  <property name=\"geometry\"><rect><x>0</x><y>0</y><width>128</width><height>16</height></rect></property>\n"
                           "  <property name=\"Orientation\"><number>0</number></property>\n"
+                          "  <property name=\"SliderIcon\"><pixmap>:/comkeys/slider/thumb.png</pixmap></property>\n"
                           " </widget>\n"
                           "</ui>\n");
 }

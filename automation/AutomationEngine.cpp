@@ -16,7 +16,7 @@ namespace {
     }
 
     // The bytes a command text puts on the line.
-    QByteArray commandBytes(const QString &text, bool cr)
+    QByteArray commandBytes(const QString& text, bool cr)
     {
         QByteArray bytes = text.mid(1, text.size() - 2).toLatin1();
         if (cr) {
@@ -66,7 +66,7 @@ QString AutomationEngine::verdictText(Verdict verdict)
     return QStringLiteral("超时");
 }
 
-AutomationEngine::AutomationEngine(SerialLink &link, const KeyBoard &keys, QObject *parent)
+AutomationEngine::AutomationEngine(SerialLink& link, const KeyBoard& keys, QObject* parent)
     : QObject(parent)
     , m_link(link)
     , m_keys(keys)
@@ -81,13 +81,13 @@ AutomationEngine::AutomationEngine(SerialLink &link, const KeyBoard &keys, QObje
 
 AutomationEngine::~AutomationEngine() = default;
 
-void AutomationEngine::say(const QString &text)
+void AutomationEngine::say(const QString& text)
 {
     m_link.logNote(text);
     Q_EMIT note(text);
 }
 
-QString AutomationEngine::keyCommand(int key, QString *caption) const
+QString AutomationEngine::keyCommand(int key, QString* caption) const
 {
     *caption = m_keys.caption(key);
     return m_keys.command(key);
@@ -95,7 +95,7 @@ QString AutomationEngine::keyCommand(int key, QString *caption) const
 
 // --- repeats -----------------------------------------------------------------------------
 
-bool AutomationEngine::startRepeat(const RepeatSpec &spec, QString *error)
+bool AutomationEngine::startRepeat(const RepeatSpec& spec, QString* error)
 {
     QString why = spec.problem();
     if (why.isEmpty()) {
@@ -122,7 +122,7 @@ bool AutomationEngine::startRepeat(const RepeatSpec &spec, QString *error)
     connect(&r->timer, &QTimer::timeout, this, [this, key] { fireRepeat(key); });
     r->startNs = m_clock.nsecsElapsed();
     r->paused = !m_portOpen;
-    Repeat &repeat = *r;
+    Repeat& repeat = *r;
     m_repeats.emplace(key, std::move(r));
     if (repeat.paused) {
         say(QStringLiteral("%1 的定时重复发送等串口打开后开始").arg(m_keys.caption(key)));
@@ -146,20 +146,20 @@ std::optional<AutomationEngine::RepeatState> AutomationEngine::repeatState(int k
     if (it == m_repeats.end()) {
         return std::nullopt;
     }
-    const Repeat &r = *it->second;
+    const Repeat& r = *it->second;
     return RepeatState { r.spec, r.sent, r.skipped, r.paused };
 }
 
 QList<int> AutomationEngine::repeatingKeys() const
 {
     QList<int> keys;
-    for (const auto &[key, r] : m_repeats) {
+    for (const auto& [key, r] : m_repeats) {
         keys << key;
     }
     return keys;
 }
 
-void AutomationEngine::armRepeat(Repeat &r)
+void AutomationEngine::armRepeat(Repeat& r)
 {
     const qint64 due = r.startNs + r.tick * r.spec.intervalMs * NsPerMs;
     const qint64 wait = due - m_clock.nsecsElapsed();
@@ -174,7 +174,7 @@ void AutomationEngine::fireRepeat(int key)
     if (it == m_repeats.end() || it->second->paused) {
         return;
     }
-    Repeat &r = *it->second;
+    Repeat& r = *it->second;
     const qint64 now = m_clock.nsecsElapsed();
     const qint64 interval = r.spec.intervalMs * NsPerMs;
     if (now < r.startNs + r.tick * interval) {
@@ -222,7 +222,7 @@ void AutomationEngine::pauseRepeats(bool pause)
     say(pause ? QStringLiteral("串口没有打开，%1 个定时重复发送暂停").arg(m_repeats.size())
               : QStringLiteral("串口已打开，%1 个定时重复发送继续").arg(m_repeats.size()));
     const qint64 now = m_clock.nsecsElapsed();
-    for (auto &[key, r] : m_repeats) {
+    for (auto& [key, r] : m_repeats) {
         r->paused = pause;
         r->pendingId = 0; // a closing port drops what was queued
         if (pause) {
@@ -250,7 +250,7 @@ void AutomationEngine::onStatusChanged()
 void AutomationEngine::onCommandDone(quint64 id, qint64 entry)
 {
     m_lastDone = { id, entry };
-    for (auto &[key, r] : m_repeats) {
+    for (auto& [key, r] : m_repeats) {
         if (r->pendingId == id) {
             r->pendingId = 0;
         }
@@ -265,18 +265,15 @@ void AutomationEngine::onCommandDone(quint64 id, qint64 entry)
 
 // --- sequences ---------------------------------------------------------------------------
 
-bool AutomationEngine::startSequence(const Sequence &sequence, QString *error)
+bool AutomationEngine::startSequence(const Sequence& sequence, QString* error)
 {
-    QString why
-        = m_run ? QStringLiteral("序列“%1”正在运行").arg(m_run->seq.name) : sequence.problem();
+    QString why = m_run ? QStringLiteral("序列“%1”正在运行").arg(m_run->seq.name) : sequence.problem();
     for (qsizetype i = 0; why.isEmpty() && i < sequence.steps.size(); ++i) {
-        const Step &s = sequence.steps[i];
+        const Step& s = sequence.steps[i];
         if (s.kind == Step::Kind::SendKey || s.kind == Step::Kind::SendText) {
             QString caption;
-            const QString text
-                = s.kind == Step::Kind::SendKey ? keyCommand(s.key, &caption) : s.text;
-            if (const QString refusal = SerialLink::commandRefusal(text, m_appendCr());
-                !refusal.isEmpty()) {
+            const QString text = s.kind == Step::Kind::SendKey ? keyCommand(s.key, &caption) : s.text;
+            if (const QString refusal = SerialLink::commandRefusal(text, m_appendCr()); !refusal.isEmpty()) {
                 why = QStringLiteral("第 %1 步：%2").arg(i + 1).arg(refusal);
             }
         }
@@ -292,7 +289,7 @@ bool AutomationEngine::startSequence(const Sequence &sequence, QString *error)
     m_run->timer.setSingleShot(true);
     m_run->timer.setTimerType(Qt::PreciseTimer);
     connect(&m_run->timer, &QTimer::timeout, this, &AutomationEngine::onSequenceTimer);
-    Run *self = m_run.get();
+    Run* self = m_run.get();
     Q_EMIT sequenceStarted(sequence.name);
     if (m_run.get() == self) {
         Q_EMIT runStarted(1);
@@ -315,20 +312,19 @@ int AutomationEngine::currentStep() const { return m_run ? m_run->step : -1; }
 
 QString AutomationEngine::stepLabel() const
 {
-    const Run &r = *m_run;
+    const Run& r = *m_run;
     if (r.seq.runs == 1) {
         return QStringLiteral("%1 第%2步").arg(r.seq.name).arg(r.step + 1);
     }
     return QStringLiteral("%1 第%2遍 第%3步").arg(r.seq.name).arg(r.run).arg(r.step + 1);
 }
 
-void AutomationEngine::markSend(quint64 id, const QString &label, Verdict verdict, qint64 ms)
+void AutomationEngine::markSend(quint64 id, const QString& label, Verdict verdict, qint64 ms)
 {
     // Rows already marked for good are forgotten; only the last send can still change.
-    m_sendMarks.removeIf([id](const QHash<quint64, SendMark>::iterator it) {
-        return it.key() != id && it->entry >= 0;
-    });
-    SendMark &mark = m_sendMarks[id];
+    m_sendMarks.removeIf(
+        [id](const QHash<quint64, SendMark>::iterator it) { return it.key() != id && it->entry >= 0; });
+    SendMark& mark = m_sendMarks[id];
     mark.label = label;
     mark.verdict = verdict;
     mark.ms = ms;
@@ -342,15 +338,15 @@ void AutomationEngine::markSend(quint64 id, const QString &label, Verdict verdic
 
 void AutomationEngine::runStep()
 {
-    Run &r = *m_run;
+    Run& r = *m_run;
     r.waiting = Run::Waiting::Nothing;
     r.stepStart = nowMs();
-    Run *self = m_run.get();
+    Run* self = m_run.get();
     Q_EMIT stepStarted(r.run, r.step);
     if (m_run.get() != self) {
         return;
     }
-    const Step &s = r.seq.steps[r.step];
+    const Step& s = r.seq.steps[r.step];
     switch (s.kind) {
     case Step::Kind::SendKey:
     case Step::Kind::SendText: {
@@ -386,12 +382,12 @@ void AutomationEngine::runStep()
     }
 }
 
-void AutomationEngine::finishStep(Verdict verdict, const QString &detail)
+void AutomationEngine::finishStep(Verdict verdict, const QString& detail)
 {
-    Run &r = *m_run;
+    Run& r = *m_run;
     r.timer.stop();
     r.waiting = Run::Waiting::Nothing;
-    const Step &s = r.seq.steps[r.step];
+    const Step& s = r.seq.steps[r.step];
     StepResult result { r.run, r.step, verdict, nowMs() - r.stepStart, {}, {}, detail };
     if (s.kind == Step::Kind::SendKey || s.kind == Step::Kind::SendText) {
         result.sent = r.lastSent;
@@ -402,7 +398,7 @@ void AutomationEngine::finishStep(Verdict verdict, const QString &detail)
             markSend(r.lastSendId, stepLabel(), verdict, result.ms);
         }
     }
-    Run *self = m_run.get();
+    Run* self = m_run.get();
     Q_EMIT stepFinished(result);
     if (m_run.get() != self) {
         return;
@@ -421,7 +417,7 @@ void AutomationEngine::finishStep(Verdict verdict, const QString &detail)
 
 void AutomationEngine::advance(int nextStep)
 {
-    Run &r = *m_run;
+    Run& r = *m_run;
     if (nextStep >= r.seq.steps.size()) {
         if (r.seq.runs != 0 && r.run >= r.seq.runs) {
             endSequence(SequenceEnd::Completed);
@@ -429,7 +425,7 @@ void AutomationEngine::advance(int nextStep)
         }
         ++r.run;
         nextStep = 0;
-        Run *self = m_run.get();
+        Run* self = m_run.get();
         Q_EMIT runStarted(r.run);
         if (m_run.get() != self) {
             return;
@@ -455,13 +451,12 @@ void AutomationEngine::onSequenceTimer()
         return;
     case Run::Waiting::Expect: {
         // A device that answered something else failed; one that stayed silent timed out.
-        const Step &s = m_run->seq.steps[m_run->step];
+        const Step& s = m_run->seq.steps[m_run->step];
         const bool silent = m_run->sinceSend.isEmpty();
         finishStep(silent ? Verdict::TimedOut : Verdict::Failed,
             QStringLiteral("%1 毫秒内%2“%3”")
                 .arg(s.ms)
-                .arg(silent ? QStringLiteral("没有收到任何数据，等待的是")
-                            : QStringLiteral("收到的数据中没有"))
+                .arg(silent ? QStringLiteral("没有收到任何数据，等待的是") : QStringLiteral("收到的数据中没有"))
                 .arg(s.pattern ? s.pattern->toString() : QString()));
         return;
     }
@@ -479,22 +474,23 @@ void AutomationEngine::endSequence(SequenceEnd end)
 
 // --- automatic answers -------------------------------------------------------------------
 
-void AutomationEngine::setRules(const QList<AnswerRule> &rules)
+void AutomationEngine::setRules(const QList<AnswerRule>& rules)
 {
     m_rules = rules;
     m_ruleStates.clear();
-    for (const AnswerRule &rule : rules) {
-        m_ruleStates.push_back(
-            std::make_unique<Rule>(Rule { rule, StreamMatcher(rule.pattern), {}, {} }));
+    QList<Pattern> patterns;
+    for (const AnswerRule& rule : rules) {
+        m_ruleStates.push_back(std::make_unique<Rule>(Rule { rule, {}, {} }));
+        patterns << rule.pattern;
     }
+    m_ruleMatches = std::make_unique<MatchSet>(patterns);
     Q_EMIT colourRulesChanged();
 }
 
 AutomationEngine::RuleState AutomationEngine::ruleState(int index) const
 {
-    return index >= 0 && std::size_t(index) < m_ruleStates.size()
-        ? m_ruleStates[std::size_t(index)]->state
-        : RuleState {};
+    return index >= 0 && std::size_t(index) < m_ruleStates.size() ? m_ruleStates[std::size_t(index)]->state
+                                                                  : RuleState {};
 }
 
 void AutomationEngine::resumeRule(int index)
@@ -502,16 +498,16 @@ void AutomationEngine::resumeRule(int index)
     if (index < 0 || std::size_t(index) >= m_ruleStates.size()) {
         return;
     }
-    Rule &rule = *m_ruleStates[std::size_t(index)];
+    Rule& rule = *m_ruleStates[std::size_t(index)];
     rule.state.paused = false;
     rule.recent.clear();
-    rule.matcher.reset();
+    m_ruleMatches->reset(index);
 }
 
 ColourRules AutomationEngine::colourRules() const
 {
     ColourRules marks;
-    for (const AnswerRule &rule : m_rules) {
+    for (const AnswerRule& rule : m_rules) {
         if (rule.action == AnswerRule::Action::Mark) {
             marks << rule.pattern.colourRule(rule.colour);
         }
@@ -521,8 +517,8 @@ ColourRules AutomationEngine::colourRules() const
 
 void AutomationEngine::fireRule(int index)
 {
-    Rule &rule = *m_ruleStates[std::size_t(index)];
-    const AnswerRule &a = rule.rule;
+    Rule& rule = *m_ruleStates[std::size_t(index)];
+    const AnswerRule& a = rule.rule;
     if (isGuarded(a.action)) {
         const qint64 now = nowMs();
         while (!rule.recent.empty() && rule.recent.front() <= now - GuardWindowMs) {
@@ -544,8 +540,7 @@ void AutomationEngine::fireRule(int index)
     case AnswerRule::Action::SendKey:
     case AnswerRule::Action::SendText: {
         QString caption = QStringLiteral("自动应答");
-        const QString text
-            = a.action == AnswerRule::Action::SendKey ? keyCommand(a.key, &caption) : a.text;
+        const QString text = a.action == AnswerRule::Action::SendKey ? keyCommand(a.key, &caption) : a.text;
         const SerialLink::SendResult sent = m_link.sendCommand(text, m_appendCr(), caption);
         if (!sent.accepted) {
             say(QStringLiteral("自动应答规则 %1 没有发送：%2").arg(index + 1).arg(sent.reason));
@@ -588,24 +583,25 @@ void AutomationEngine::stopAll()
 
 void AutomationEngine::onRecordAdded(qint64 n)
 {
-    const LineRecord::Entry &entry = m_link.record().entry(n);
+    const LineRecord::Entry& entry = m_link.record().entry(n);
     if (entry.direction != LineRecord::Direction::Received) {
         return;
     }
     // A copy: answers sent from here add entries to the record.
     const QByteArray bytes = entry.bytes;
+    const StreamMatcher::Chunk chunk(bytes); // converted once for every matcher
     if (m_run) {
-        Run &r = *m_run;
+        Run& r = *m_run;
         if (r.sinceSend.size() < Transcript::ReplyLimit) {
             r.sinceSend += bytes.left(Transcript::ReplyLimit - r.sinceSend.size());
         }
-        if (r.waiting == Run::Waiting::Expect && r.expect->feed(bytes) > 0) {
+        if (r.waiting == Run::Waiting::Expect && r.expect->feed(chunk) > 0) {
             finishStep(Verdict::Passed);
         }
     }
     QList<int> stopped;
-    for (auto &[key, r] : m_repeats) {
-        if (r->stop && r->stop->feed(bytes) > 0) {
+    for (auto& [key, r] : m_repeats) {
+        if (r->stop && r->stop->feed(chunk) > 0) {
             stopped << key;
         }
     }
@@ -614,17 +610,18 @@ void AutomationEngine::onRecordAdded(qint64 n)
                 .arg(m_keys.caption(key), m_repeats.at(key)->spec.stopOn->toString()));
         stopRepeat(key);
     }
-    for (std::size_t i = 0; i < m_ruleStates.size(); ++i) {
-        Rule *rule = m_ruleStates[i].get();
-        if (rule->state.paused) {
-            continue;
-        }
-        for (int hits = rule->matcher.feed(bytes); hits > 0; --hits) {
-            fireRule(int(i));
-            // A slot may have replaced the rules, or the guard paused this one.
-            if (i >= m_ruleStates.size() || m_ruleStates[i].get() != rule || rule->state.paused) {
+    if (!m_ruleMatches) {
+        return;
+    }
+    // A copy: a slot reached from a firing may replace the rules.
+    const std::vector<int> hits = m_ruleMatches->feed(chunk);
+    const Rule* const first = m_ruleStates.empty() ? nullptr : m_ruleStates.front().get();
+    for (std::size_t i = 0; i < hits.size(); ++i) {
+        for (int n = hits[i]; n > 0; --n) {
+            if (m_ruleStates.empty() || m_ruleStates.front().get() != first || m_ruleStates[i]->state.paused) {
                 break;
             }
+            fireRule(int(i));
         }
     }
 }

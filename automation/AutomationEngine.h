@@ -2,6 +2,7 @@
 
 #include "AutomationSet.h"
 #include "ColourRule.h"
+#include "MatchSet.h"
 #include "Pattern.h"
 
 #include <QElapsedTimer>
@@ -58,7 +59,7 @@ public:
         bool paused = false; // by the loop guard
     };
 
-    AutomationEngine(SerialLink &link, const KeyBoard &keys, QObject *parent = nullptr);
+    AutomationEngine(SerialLink& link, const KeyBoard& keys, QObject* parent = nullptr);
     ~AutomationEngine() override;
 
     // Whether key sends append a carriage return (the window's 所有发送加回车符 box); asked at
@@ -67,14 +68,14 @@ public:
 
     // Repeats: one per key; a new one for a key replaces the old. False with a reason in
     // *error for values that cannot run or a key whose command a key press would refuse.
-    bool startRepeat(const RepeatSpec &spec, QString *error = nullptr);
+    bool startRepeat(const RepeatSpec& spec, QString* error = nullptr);
     void stopRepeat(int key);
     bool isRepeating(int key) const { return m_repeats.count(key) > 0; }
     std::optional<RepeatState> repeatState(int key) const;
     QList<int> repeatingKeys() const;
 
     // One sequence runs at a time; starting another while one runs is refused.
-    bool startSequence(const Sequence &sequence, QString *error = nullptr);
+    bool startSequence(const Sequence& sequence, QString* error = nullptr);
     void stopSequence();
     bool isSequenceRunning() const { return m_run != nullptr; }
     // The running sequence's current run (from 1) and step index; -1 when none runs.
@@ -82,8 +83,8 @@ public:
     int currentStep() const;
 
     // The automatic answers, armed from now on; their counts and pauses start afresh.
-    void setRules(const QList<AnswerRule> &rules);
-    const QList<AnswerRule> &rules() const { return m_rules; }
+    void setRules(const QList<AnswerRule>& rules);
+    const QList<AnswerRule>& rules() const { return m_rules; }
     RuleState ruleState(int index) const;
     // Arms a rule the loop guard paused.
     void resumeRule(int index);
@@ -101,50 +102,49 @@ Q_SIGNALS:
     void repeatChanged(int key);
     // Tick number `tick` (from 0) of the key's repeat went to the line just now.
     void repeatSent(int key, qint64 tick);
-    void sequenceStarted(const QString &name);
+    void sequenceStarted(const QString& name);
     void runStarted(int run);
     void stepStarted(int run, int step);
-    void stepFinished(const comkeys::AutomationEngine::StepResult &result);
+    void stepFinished(const comkeys::AutomationEngine::StepResult& result);
     void sequenceFinished(comkeys::AutomationEngine::SequenceEnd end);
     void ruleFired(int index, qint64 count);
     void rulePaused(int index);
     void colourRulesChanged();
     // A line for the log window (also written there).
-    void note(const QString &text);
+    void note(const QString& text);
 
 private:
     struct Repeat;
     struct Run;
     struct Rule {
         AnswerRule rule;
-        StreamMatcher matcher;
         RuleState state;
         std::deque<qint64> recent; // firing times within the last second
     };
 
-    void say(const QString &text);
+    void say(const QString& text);
     qint64 nowMs() const { return m_clock.elapsed(); }
-    QString keyCommand(int key, QString *caption) const;
+    QString keyCommand(int key, QString* caption) const;
     void onRecordAdded(qint64 n);
     void onStatusChanged();
     void onCommandDone(quint64 id, qint64 entry);
 
-    void armRepeat(Repeat &r);
+    void armRepeat(Repeat& r);
     void fireRepeat(int key);
     void pauseRepeats(bool pause);
 
     void runStep();
-    void finishStep(Verdict verdict, const QString &detail = {});
+    void finishStep(Verdict verdict, const QString& detail = {});
     void advance(int nextStep);
     void endSequence(SequenceEnd end);
     void onSequenceTimer();
     QString stepLabel() const;
-    void markSend(quint64 id, const QString &label, Verdict verdict, qint64 ms);
+    void markSend(quint64 id, const QString& label, Verdict verdict, qint64 ms);
 
     void fireRule(int index);
 
-    SerialLink &m_link;
-    const KeyBoard &m_keys;
+    SerialLink& m_link;
+    const KeyBoard& m_keys;
     std::function<bool()> m_appendCr;
     std::pair<quint64, qint64> m_lastDone { 0, -1 }; // the last commandDone()
     QElapsedTimer m_clock;
@@ -152,6 +152,7 @@ private:
     std::map<int, std::unique_ptr<Repeat>> m_repeats;
     std::unique_ptr<Run> m_run;
     std::vector<std::unique_ptr<Rule>> m_ruleStates;
+    std::unique_ptr<MatchSet> m_ruleMatches; // every rule's pattern, in one pass per chunk
     QList<AnswerRule> m_rules;
     int m_loopGuard = AutomationSet::DefaultLoopGuard;
     // Transcript columns of sequence sends, waiting for their record entry or updated later.

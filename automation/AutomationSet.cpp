@@ -10,7 +10,7 @@
 namespace comkeys {
 
 namespace {
-    bool fail(QString *error, const QString &reason)
+    bool fail(QString* error, const QString& reason)
     {
         if (error) {
             *error = reason;
@@ -39,11 +39,10 @@ namespace {
     std::pair<QStringView, QStringView> word(QStringView s)
     {
         const qsizetype blank = s.indexOf(u' ');
-        return blank < 0 ? std::pair { s, QStringView() }
-                         : std::pair { s.left(blank), s.mid(blank + 1) };
+        return blank < 0 ? std::pair { s, QStringView() } : std::pair { s.left(blank), s.mid(blank + 1) };
     }
 
-    QString onTimeoutString(const Step &s)
+    QString onTimeoutString(const Step& s)
     {
         switch (s.onTimeout) {
         case Step::OnTimeout::GoOn:
@@ -63,9 +62,7 @@ QString RepeatSpec::problem() const
         return keyRange();
     }
     if (intervalMs < MinIntervalMs || intervalMs > MaxIntervalMs) {
-        return QStringLiteral("重复间隔应在 %1 到 %2 毫秒之间")
-            .arg(MinIntervalMs)
-            .arg(MaxIntervalMs);
+        return QStringLiteral("重复间隔应在 %1 到 %2 毫秒之间").arg(MinIntervalMs).arg(MaxIntervalMs);
     }
     if (count < 0) {
         return QStringLiteral("重复次数不能是负数（0 表示一直重复到停止）");
@@ -73,7 +70,7 @@ QString RepeatSpec::problem() const
     return {};
 }
 
-std::optional<Step> Step::parse(const QString &written, QString *error)
+std::optional<Step> Step::parse(const QString& written, QString* error)
 {
     const auto [verb, rest] = word(written);
     Step s;
@@ -95,10 +92,7 @@ std::optional<Step> Step::parse(const QString &written, QString *error)
     } else if (verb == u"wait") {
         const auto ms = millis(rest, 0, Sequence::MaxStepMs);
         if (!ms) {
-            fail(error,
-                QStringLiteral("等待时间“%1”应是 0 到 %2 的毫秒数")
-                    .arg(rest)
-                    .arg(Sequence::MaxStepMs));
+            fail(error, QStringLiteral("等待时间“%1”应是 0 到 %2 的毫秒数").arg(rest).arg(Sequence::MaxStepMs));
             return std::nullopt;
         }
         s.kind = Kind::Wait;
@@ -108,10 +102,8 @@ std::optional<Step> Step::parse(const QString &written, QString *error)
         const auto [onTimeout, pattern] = word(afterTimeout);
         const auto ms = millis(timeout, 1, Sequence::MaxStepMs);
         if (!ms) {
-            fail(error,
-                QStringLiteral("等待回应的时间“%1”应是 1 到 %2 的毫秒数")
-                    .arg(timeout)
-                    .arg(Sequence::MaxStepMs));
+            fail(
+                error, QStringLiteral("等待回应的时间“%1”应是 1 到 %2 的毫秒数").arg(timeout).arg(Sequence::MaxStepMs));
             return std::nullopt;
         }
         s.kind = Kind::Expect;
@@ -130,8 +122,7 @@ std::optional<Step> Step::parse(const QString &written, QString *error)
             s.onTimeout = OnTimeout::GoTo;
             s.gotoStep = n - 1;
         } else {
-            fail(error,
-                QStringLiteral("超时后的处理“%1”应是 next、stop 或 goto:步骤编号").arg(onTimeout));
+            fail(error, QStringLiteral("超时后的处理“%1”应是 next、stop 或 goto:步骤编号").arg(onTimeout));
             return std::nullopt;
         }
         QString why;
@@ -173,7 +164,7 @@ QString Sequence::problem() const
         return QStringLiteral("运行次数不能是负数（0 表示一直运行到停止）");
     }
     for (qsizetype i = 0; i < steps.size(); ++i) {
-        const Step &s = steps[i];
+        const Step& s = steps[i];
         if (s.kind == Step::Kind::Expect && s.onTimeout == Step::OnTimeout::GoTo
             && (s.gotoStep < 0 || s.gotoStep >= steps.size())) {
             return QStringLiteral("第 %1 步要转到的第 %2 步不存在").arg(i + 1).arg(s.gotoStep + 1);
@@ -181,16 +172,14 @@ QString Sequence::problem() const
         if (s.kind == Step::Kind::SendText) {
             // Checked in full when sent; an empty text is never right.
             if (s.text.size() < 2) {
-                return QStringLiteral("第 %1 步的命令文本至少要有首尾两个字符（一对引号）")
-                    .arg(i + 1);
+                return QStringLiteral("第 %1 步的命令文本至少要有首尾两个字符（一对引号）").arg(i + 1);
             }
         }
     }
     return {};
 }
 
-std::optional<AnswerRule> AnswerRule::parse(
-    const QString &pattern, const QString &action, QString *error)
+std::optional<AnswerRule> AnswerRule::parse(const QString& pattern, const QString& action, QString* error)
 {
     QString why;
     const std::optional<Pattern> p = Pattern::parse(pattern, &why);
@@ -227,9 +216,7 @@ std::optional<AnswerRule> AnswerRule::parse(
         r.action = Action::StopCapture;
     } else {
         fail(error,
-            QStringLiteral(
-                "未知的应答动作“%1”（可用 key、send、mark、count、stop-all、stop-capture）")
-                .arg(action));
+            QStringLiteral("未知的应答动作“%1”（可用 key、send、mark、count、stop-all、stop-capture）").arg(action));
         return std::nullopt;
     }
     return r;
@@ -254,9 +241,9 @@ QString AnswerRule::actionString() const
     return QStringLiteral("stop-capture");
 }
 
-const Sequence *AutomationSet::sequence(const QString &name) const
+const Sequence* AutomationSet::sequence(const QString& name) const
 {
-    for (const Sequence &s : sequences) {
+    for (const Sequence& s : sequences) {
         if (s.name == name) {
             return &s;
         }
@@ -274,14 +261,14 @@ namespace {
 
     // The entries of one section; blank lines are dropped, comments and lines without '=' are
     // kept as they are.
-    std::vector<Entry> entries(const Profile &profile, const QString &section, QStringList *kept)
+    std::vector<Entry> entries(const Profile& profile, const QString& section, QStringList* kept)
     {
         std::vector<Entry> out;
         const auto lines = profile.sectionLines(section);
         if (!lines) {
             return out;
         }
-        for (const Profile::Line &l : *lines) {
+        for (const Profile::Line& l : *lines) {
             const QString trimmed = l.text.trimmed();
             if (trimmed.isEmpty()) {
                 continue;
@@ -297,7 +284,7 @@ namespace {
     }
 
     // "Seq12.3" -> (12, 3); "Seq12" -> (12, 0).
-    std::optional<std::pair<int, int>> numbered(const QString &name, QStringView prefix)
+    std::optional<std::pair<int, int>> numbered(const QString& name, QStringView prefix)
     {
         static const QRegularExpression form(QStringLiteral("^(\\d{1,6})(?:\\.(\\d{1,6}|do))?$"));
         if (!name.startsWith(prefix, Qt::CaseInsensitive)) {
@@ -308,23 +295,20 @@ namespace {
             return std::nullopt;
         }
         const QString second = m.captured(2);
-        return std::pair { m.captured(1).toInt(),
-            second.isEmpty()      ? 0
-                : second == u"do" ? -1
-                                  : second.toInt() };
+        return std::pair { m.captured(1).toInt(), second.isEmpty() ? 0 : second == u"do" ? -1 : second.toInt() };
     }
 
-    void report(QStringList *problems, int line, const QString &why)
+    void report(QStringList* problems, int line, const QString& why)
     {
         if (problems) {
             problems->append(QStringLiteral("第 %1 行：%2").arg(line).arg(why));
         }
     }
 
-    QSet<int> usedNumbers(const QStringList &kept, QStringView prefix)
+    QSet<int> usedNumbers(const QStringList& kept, QStringView prefix)
     {
         QSet<int> used;
-        for (const QString &raw : kept) {
+        for (const QString& raw : kept) {
             if (const auto n = numbered(raw.left(raw.indexOf(u'=')).trimmed(), prefix)) {
                 used.insert(n->first);
             }
@@ -332,15 +316,15 @@ namespace {
         return used;
     }
 
-    int nextFree(int &n, const QSet<int> &used)
+    int nextFree(int& n, const QSet<int>& used)
     {
         while (used.contains(++n)) { }
         return n;
     }
 
-    void readRepeats(const Profile &profile, AutomationSet &set, QStringList *problems)
+    void readRepeats(const Profile& profile, AutomationSet& set, QStringList* problems)
     {
-        for (const Entry &e : entries(profile, RepeatSection, &set.keptRepeatLines)) {
+        for (const Entry& e : entries(profile, RepeatSection, &set.keptRepeatLines)) {
             QString why;
             RepeatSpec r;
             const auto n = numbered(e.name, u"Key");
@@ -372,7 +356,7 @@ namespace {
         }
     }
 
-    void readSequences(const Profile &profile, AutomationSet &set, QStringList *problems)
+    void readSequences(const Profile& profile, AutomationSet& set, QStringList* problems)
     {
         struct Pending {
             Sequence seq;
@@ -383,14 +367,14 @@ namespace {
             int line = 0;
         };
         QMap<int, Pending> found;
-        for (const Entry &e : entries(profile, SequenceSection, &set.keptSequenceLines)) {
+        for (const Entry& e : entries(profile, SequenceSection, &set.keptSequenceLines)) {
             const auto n = numbered(e.name, u"Seq");
             if (!n || n->second < 0) {
                 report(problems, e.line, QStringLiteral("未知的条目“%1”").arg(e.name));
                 set.keptSequenceLines.append(e.raw);
                 continue;
             }
-            Pending &p = found[n->first];
+            Pending& p = found[n->first];
             p.raw.append(e.raw);
             QString why;
             if (n->second == 0) {
@@ -416,10 +400,9 @@ namespace {
             }
         }
         for (auto it = found.begin(); it != found.end(); ++it) {
-            Pending &p = it.value();
+            Pending& p = it.value();
             // Steps are numbered 1, 2, 3 … without gaps, so a go-to means what it says.
-            const bool gapless = !p.steps.isEmpty() && p.steps.firstKey() == 1
-                && p.steps.lastKey() == p.steps.size();
+            const bool gapless = !p.steps.isEmpty() && p.steps.firstKey() == 1 && p.steps.lastKey() == p.steps.size();
             p.seq.steps = p.steps.values();
             QString why = !p.hasHeader ? QStringLiteral("序列 Seq%1 没有名称行").arg(it.key())
                 : !gapless ? QStringLiteral("序列“%1”的步骤编号应从 1 起连续").arg(p.seq.name)
@@ -436,7 +419,7 @@ namespace {
         }
     }
 
-    void readRules(const Profile &profile, AutomationSet &set, QStringList *problems)
+    void readRules(const Profile& profile, AutomationSet& set, QStringList* problems)
     {
         struct Pending {
             QString pattern;
@@ -446,15 +429,14 @@ namespace {
             int actionLine = 0;
         };
         QMap<int, Pending> found;
-        for (const Entry &e : entries(profile, AnswerSection, &set.keptAnswerLines)) {
+        for (const Entry& e : entries(profile, AnswerSection, &set.keptAnswerLines)) {
             if (e.name.compare(u"LoopGuard", Qt::CaseInsensitive) == 0) {
                 bool ok = false;
                 const int limit = e.value.toInt(&ok);
                 if (ok && limit >= 1) {
                     set.loopGuard = limit;
                 } else {
-                    report(problems, e.line,
-                        QStringLiteral("LoopGuard 应是每秒最多触发的次数（至少 1）"));
+                    report(problems, e.line, QStringLiteral("LoopGuard 应是每秒最多触发的次数（至少 1）"));
                     set.keptAnswerLines.append(e.raw);
                 }
                 continue;
@@ -465,7 +447,7 @@ namespace {
                 set.keptAnswerLines.append(e.raw);
                 continue;
             }
-            Pending &p = found[n->first];
+            Pending& p = found[n->first];
             p.raw.append(e.raw);
             if (n->second == 0) {
                 p.pattern = e.value;
@@ -476,12 +458,11 @@ namespace {
             }
         }
         for (auto it = found.begin(); it != found.end(); ++it) {
-            const Pending &p = it.value();
+            const Pending& p = it.value();
             QString why;
             std::optional<AnswerRule> rule;
             if (p.line == 0 || p.actionLine == 0) {
-                why = QStringLiteral("规则 Rule%1 要有匹配条件（Rule%1=）和动作（Rule%1.do=）")
-                          .arg(it.key());
+                why = QStringLiteral("规则 Rule%1 要有匹配条件（Rule%1=）和动作（Rule%1.do=）").arg(it.key());
             } else {
                 rule = AnswerRule::parse(p.pattern, p.action, &why);
             }
@@ -495,7 +476,7 @@ namespace {
     }
 } // namespace
 
-AutomationSet readAutomation(const Profile &profile, QStringList *problems)
+AutomationSet readAutomation(const Profile& profile, QStringList* problems)
 {
     AutomationSet set;
     readRepeats(profile, set, problems);
@@ -504,10 +485,10 @@ AutomationSet readAutomation(const Profile &profile, QStringList *problems)
     return set;
 }
 
-bool writeAutomation(Profile &profile, const AutomationSet &set)
+bool writeAutomation(Profile& profile, const AutomationSet& set)
 {
     QStringList repeats;
-    for (const RepeatSpec &r : set.repeats) {
+    for (const RepeatSpec& r : set.repeats) {
         QString line = QStringLiteral("Key%1=%2 %3").arg(r.key + 1).arg(r.intervalMs).arg(r.count);
         if (r.stopOn) {
             line += u' ' + r.stopOn->toString();
@@ -519,7 +500,7 @@ bool writeAutomation(Profile &profile, const AutomationSet &set)
     QStringList sequences;
     const QSet<int> usedSeq = usedNumbers(set.keptSequenceLines, u"Seq");
     int n = 0;
-    for (const Sequence &s : set.sequences) {
+    for (const Sequence& s : set.sequences) {
         nextFree(n, usedSeq);
         sequences << QStringLiteral("Seq%1=%2 %3").arg(n).arg(s.runs).arg(s.name);
         for (qsizetype i = 0; i < s.steps.size(); ++i) {
@@ -534,7 +515,7 @@ bool writeAutomation(Profile &profile, const AutomationSet &set)
     }
     const QSet<int> usedRule = usedNumbers(set.keptAnswerLines, u"Rule");
     n = 0;
-    for (const AnswerRule &r : set.rules) {
+    for (const AnswerRule& r : set.rules) {
         nextFree(n, usedRule);
         answers << QStringLiteral("Rule%1=%2").arg(n).arg(r.pattern.toString());
         answers << QStringLiteral("Rule%1.do=%2").arg(n).arg(r.actionString());

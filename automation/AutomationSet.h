@@ -25,7 +25,7 @@ struct RepeatSpec {
 
     // Why the values cannot run (Chinese), empty when they can.
     QString problem() const;
-    friend bool operator==(const RepeatSpec &, const RepeatSpec &) = default;
+    friend bool operator==(const RepeatSpec&, const RepeatSpec&) = default;
 };
 
 // One step of a sequence, written in the key-set file and shown as
@@ -42,9 +42,9 @@ struct Step {
     OnTimeout onTimeout = OnTimeout::Stop;
     int gotoStep = 0; // GoTo: index of the step to go on with
 
-    static std::optional<Step> parse(const QString &written, QString *error = nullptr);
+    static std::optional<Step> parse(const QString& written, QString* error = nullptr);
     QString toString() const;
-    friend bool operator==(const Step &, const Step &) = default;
+    friend bool operator==(const Step&, const Step&) = default;
 };
 
 struct Sequence {
@@ -56,7 +56,7 @@ struct Sequence {
 
     // Why it cannot run (Chinese): no steps, a go-to outside the sequence.
     QString problem() const;
-    friend bool operator==(const Sequence &, const Sequence &) = default;
+    friend bool operator==(const Sequence&, const Sequence&) = default;
 };
 
 // When received bytes match, do one thing.
@@ -69,10 +69,9 @@ struct AnswerRule {
     QString text; // SendText: a command text with its delimiters
     QColor colour; // Mark
 
-    static std::optional<AnswerRule> parse(
-        const QString &pattern, const QString &action, QString *error = nullptr);
+    static std::optional<AnswerRule> parse(const QString& pattern, const QString& action, QString* error = nullptr);
     QString actionString() const;
-    friend bool operator==(const AnswerRule &, const AnswerRule &) = default;
+    friend bool operator==(const AnswerRule&, const AnswerRule&) = default;
 };
 
 // Everything a key set keeps for its automation, in sections of the key-set file of their own
@@ -90,15 +89,15 @@ struct AutomationSet {
     QStringList keptSequenceLines;
     QStringList keptAnswerLines;
 
-    const Sequence *sequence(const QString &name) const;
-    friend bool operator==(const AutomationSet &, const AutomationSet &) = default;
+    const Sequence* sequence(const QString& name) const;
+    friend bool operator==(const AutomationSet&, const AutomationSet&) = default;
 };
 
 // Reads the automation sections; each broken entry adds one line to *problems ("第 N 行：…")
 // and is kept as it stands.
-AutomationSet readAutomation(const Profile &profile, QStringList *problems = nullptr);
+AutomationSet readAutomation(const Profile& profile, QStringList* problems = nullptr);
 // Replaces the automation sections with the set; every other byte stays. True when bytes changed.
-bool writeAutomation(Profile &profile, const AutomationSet &set);
+bool writeAutomation(Profile& profile, const AutomationSet& set);
 
 inline const QString RepeatSection = QStringLiteral("AutoRepeat");
 inline const QString SequenceSection = QStringLiteral("AutoSequence");

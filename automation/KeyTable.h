@@ -16,15 +16,9 @@ public:
         }
     }
     QString caption(int index) const override { return m_captions[std::size_t(index)]; }
-    void setCaption(int index, const QString &caption) override
-    {
-        m_captions[std::size_t(index)] = caption;
-    }
+    void setCaption(int index, const QString& caption) override { m_captions[std::size_t(index)] = caption; }
     QString command(int index) const override { return m_commands[std::size_t(index)]; }
-    void setCommand(int index, const QString &command) override
-    {
-        m_commands[std::size_t(index)] = command;
-    }
+    void setCommand(int index, const QString& command) override { m_commands[std::size_t(index)] = command; }
 
 private:
     std::array<QString, KeyCount> m_captions;

@@ -9,9 +9,7 @@ namespace {
     const QString TextPrefix = QStringLiteral("text:");
     // Lines end at CR, LF or CR LF for ^ and $, as devices end them either way.
     const QString LineEnds = QStringLiteral("(*ANYCRLF)");
-    // Bytes of a regular expression's window kept before where the next search starts, so
-    // anchors and look-behinds see what came before.
-    constexpr qsizetype Context = 256;
+    constexpr qsizetype Context = StreamMatcher::ContextChars;
 
     char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 
@@ -24,7 +22,7 @@ namespace {
         return out;
     }
 
-    bool fail(QString *error, const QString &reason)
+    bool fail(QString* error, const QString& reason)
     {
         if (error) {
             *error = reason;
@@ -33,7 +31,7 @@ namespace {
     }
 } // namespace
 
-std::optional<Pattern> Pattern::parse(const QString &written, QString *error)
+std::optional<Pattern> Pattern::parse(const QString& written, QString* error)
 {
     Pattern p;
     if (written.startsWith(RegexPrefix)) {
@@ -58,8 +56,7 @@ std::optional<Pattern> Pattern::parse(const QString &written, QString *error)
     case Kind::Text:
         for (QChar c : std::as_const(p.m_body)) {
             if (c.unicode() > 255) {
-                fail(error,
-                    QStringLiteral("文本中的字符“%1”不是单字节字符，无法在接收数据中查找").arg(c));
+                fail(error, QStringLiteral("文本中的字符“%1”不是单字节字符，无法在接收数据中查找").arg(c));
                 return std::nullopt;
             }
         }
@@ -78,8 +75,7 @@ std::optional<Pattern> Pattern::parse(const QString &written, QString *error)
         }
         if (!ok) {
             fail(error,
-                QStringLiteral("“%1”不是十六进制字节：每个字节写两个十六进制数字，可以用空格隔开")
-                    .arg(p.m_body));
+                QStringLiteral("“%1”不是十六进制字节：每个字节写两个十六进制数字，可以用空格隔开").arg(p.m_body));
             return std::nullopt;
         }
         p.m_bytes = QByteArray::fromHex(digits.toLatin1());
@@ -96,8 +92,7 @@ std::optional<Pattern> Pattern::parse(const QString &written, QString *error)
         }
         // An expression that matches nothing at all would fire on every byte.
         if (p.m_regex.match(QString()).hasMatch()) {
-            fail(error,
-                QStringLiteral("正则表达式“%1”能匹配空文本，请写出要等待的内容").arg(p.m_body));
+            fail(error, QStringLiteral("正则表达式“%1”能匹配空文本，请写出要等待的内容").arg(p.m_body));
             return std::nullopt;
         }
         p.m_regex.optimize();
@@ -119,7 +114,7 @@ QString Pattern::toString() const
     if (!m_caseSensitive) {
         return NoCasePrefix + m_body;
     }
-    for (const QString &prefix : { RegexPrefix, HexPrefix, NoCasePrefix, TextPrefix }) {
+    for (const QString& prefix : { RegexPrefix, HexPrefix, NoCasePrefix, TextPrefix }) {
         if (m_body.startsWith(prefix)) {
             return TextPrefix + m_body;
         }
@@ -127,7 +122,7 @@ QString Pattern::toString() const
     return m_body;
 }
 
-ColourRule Pattern::colourRule(const QColor &colour) const
+ColourRule Pattern::colourRule(const QColor& colour) const
 {
     ColourRule rule;
     rule.kind = m_kind == Kind::Regex ? ColourRule::Kind::Regex
@@ -151,68 +146,116 @@ void StreamMatcher::reset()
     m_skip = 0;
     m_window.clear();
     m_from = 0;
+    m_waiting = false;
 }
 
-int StreamMatcher::feed(QByteArrayView chunk)
+QByteArrayView StreamMatcher::Chunk::lowered() const
 {
-    if (chunk.isEmpty()) {
+    if (!m_lowered) {
+        m_lowered = comkeys::lowered(m_bytes);
+    }
+    return *m_lowered;
+}
+
+const QString& StreamMatcher::Chunk::text() const
+{
+    if (!m_text) {
+        m_text = QString::fromLatin1(m_bytes);
+    }
+    return *m_text;
+}
+
+int StreamMatcher::feed(const Chunk& chunk)
+{
+    if (chunk.bytes().isEmpty()) {
         return 0;
     }
-    return m_pattern.kind() == Pattern::Kind::Regex ? feedRegex(chunk) : feedBytes(chunk);
+    if (m_pattern.kind() == Pattern::Kind::Regex) {
+        return feedRegex(chunk.text());
+    }
+    return feedBytes(m_pattern.caseSensitive() ? chunk.bytes() : chunk.lowered());
 }
 
 int StreamMatcher::feedBytes(QByteArrayView chunk)
 {
-    const QByteArray &needle = m_pattern.bytes();
+    const QByteArrayView needle(m_pattern.bytes());
     const qsizetype n = needle.size();
-    QByteArray buffer = m_tail;
-    buffer += m_pattern.caseSensitive() ? chunk.toByteArray() : lowered(chunk);
     int found = 0;
-    qsizetype from = m_skip;
-    for (qsizetype at = buffer.indexOf(needle, from); at >= 0; at = buffer.indexOf(needle, from)) {
-        ++found;
-        from = at + n;
+    const qsizetype t = m_tail.size();
+    // The end of the last match, counted in tail + chunk; matches never reach back before it.
+    qsizetype matchEnd = m_skip;
+    if (t > 0) {
+        // Matches that start in the kept tail end within the chunk's first n-1 bytes.
+        QByteArray seam = m_tail;
+        seam += chunk.first(std::min(n - 1, chunk.size()));
+        for (qsizetype at = seam.indexOf(needle, m_skip); at >= 0 && at < t; at = seam.indexOf(needle, at + n)) {
+            ++found;
+            matchEnd = at + n;
+        }
     }
-    // Keep what a match could still start in: the last n-1 bytes, minus any a match took.
-    const qsizetype keep = std::min(n - 1, buffer.size());
-    const qsizetype keepFrom = buffer.size() - keep;
-    m_skip = std::max<qsizetype>(0, from - keepFrom);
-    m_tail = buffer.sliced(keepFrom);
+    for (qsizetype at = chunk.indexOf(needle, std::max<qsizetype>(0, matchEnd - t)); at >= 0;
+         at = chunk.indexOf(needle, matchEnd - t)) {
+        ++found;
+        matchEnd = t + at + n;
+    }
+    // Keep what a match could still start in: the last n-1 bytes of tail and chunk together,
+    // minus any the last match took.
+    const qsizetype fromChunk = std::min(n - 1, chunk.size());
+    const qsizetype dropped = chunk.size() - fromChunk; // chunk bytes before the part kept
+    QByteArray joined = m_tail;
+    joined += chunk.last(fromChunk);
+    const qsizetype keep = std::min(n - 1, joined.size());
+    // matchEnd in joined's terms; a tail position counts only when no chunk byte was dropped.
+    const qsizetype endInJoined = matchEnd >= t ? matchEnd - dropped : (dropped == 0 ? matchEnd : 0);
+    m_tail = joined.last(keep);
+    m_skip = std::max<qsizetype>(0, endInJoined - (joined.size() - keep));
     return found;
 }
 
-int StreamMatcher::feedRegex(QByteArrayView chunk)
+int StreamMatcher::feed(const Chunk& chunk, const QString& contextAndChunk)
 {
-    m_window += QString::fromLatin1(chunk);
+    if (m_pattern.kind() != Pattern::Kind::Regex || m_waiting) {
+        return feed(chunk);
+    }
+    // Nothing pending: the shared string holds all this search needs, so nothing is copied.
+    return scan(contextAndChunk, contextAndChunk.size() - chunk.bytes().size(), true);
+}
+
+int StreamMatcher::feedRegex(const QString& chunk)
+{
+    m_window += chunk;
+    return scan(m_window, m_from, false);
+}
+
+int StreamMatcher::scan(const QString& subject, qsizetype from, bool shared)
+{
     int found = 0;
     for (;;) {
-        const QRegularExpressionMatch m = m_pattern.regex().match(
-            m_window, m_from, QRegularExpression::PartialPreferFirstMatch);
+        const QRegularExpressionMatch m
+            = m_pattern.regex().match(subject, from, QRegularExpression::PartialPreferFirstMatch,
+                                     QRegularExpression::DontCheckSubjectStringMatchOption);
         if (m.hasPartialMatch()) {
-            m_from = m.capturedStart();
+            from = m.capturedStart();
             break;
         }
         if (!m.hasMatch()) {
-            m_from = m_window.size();
+            from = subject.size();
             break;
         }
         ++found;
         // An empty match (a bare look-ahead) moves on by one so it cannot repeat.
-        m_from = std::max(m.capturedEnd(), m.capturedStart() + 1);
-        if (m_from > m_window.size()) {
-            m_from = m_window.size();
-            break;
-        }
+        from = std::min(std::max(m.capturedEnd(), m.capturedStart() + 1), subject.size());
     }
     // A partial match that would keep growing past the window is given up.
-    if (m_window.size() - m_from > WindowBytes) {
-        m_from = m_window.size() - WindowBytes;
+    from = std::max(from, subject.size() - WindowBytes);
+    m_waiting = from < subject.size();
+    const qsizetype keepFrom = std::max<qsizetype>(0, from - Context);
+    if (shared) {
+        m_window = subject.sliced(keepFrom);
+    } else {
+        m_window.remove(0, keepFrom);
     }
-    const qsizetype drop = std::max<qsizetype>(0, m_from - Context);
-    if (drop > 0) {
-        m_window.remove(0, drop);
-        m_from -= drop;
-    }
+    m_from = from - keepFrom;
     return found;
 }
 

@@ -25,25 +25,22 @@ public:
     // Nothing, with a reason in Chinese in *error, for an empty pattern, a character a single
     // byte cannot carry, bad hex or a regular expression that does not compile or matches the
     // empty text.
-    static std::optional<Pattern> parse(const QString &written, QString *error = nullptr);
+    static std::optional<Pattern> parse(const QString& written, QString* error = nullptr);
 
     Kind kind() const { return m_kind; }
     bool caseSensitive() const { return m_caseSensitive; }
     // The string parse() read it from, in its canonical form.
     QString toString() const;
     // The text, hex digits or expression without its prefix.
-    const QString &body() const { return m_body; }
+    const QString& body() const { return m_body; }
     // The bytes a Text or Hex pattern looks for (lower-cased when case does not matter).
-    const QByteArray &bytes() const { return m_bytes; }
-    const QRegularExpression &regex() const { return m_regex; }
+    const QByteArray& bytes() const { return m_bytes; }
+    const QRegularExpression& regex() const { return m_regex; }
 
     // The same pattern as a colour rule for the receive display: only the matching text marked.
-    ColourRule colourRule(const QColor &colour) const;
+    ColourRule colourRule(const QColor& colour) const;
 
-    friend bool operator==(const Pattern &a, const Pattern &b)
-    {
-        return a.toString() == b.toString();
-    }
+    friend bool operator==(const Pattern& a, const Pattern& b) { return a.toString() == b.toString(); }
 
 private:
     Kind m_kind = Kind::Text;
@@ -61,23 +58,50 @@ private:
 class StreamMatcher {
 public:
     static constexpr qsizetype WindowBytes = 64 * 1024;
+    // Characters a regular expression sees before where its search starts, so anchors and
+    // look-behinds know what came before.
+    static constexpr qsizetype ContextChars = 256;
+
+    // One received chunk in the forms the matchers look at, each made once however many
+    // matchers look at it.
+    class Chunk {
+    public:
+        explicit Chunk(QByteArrayView bytes)
+            : m_bytes(bytes)
+        {
+        }
+        QByteArrayView bytes() const { return m_bytes; }
+        QByteArrayView lowered() const; // ASCII letters in lower case
+        const QString& text() const; // read as Latin-1
+
+    private:
+        QByteArrayView m_bytes;
+        mutable std::optional<QByteArray> m_lowered;
+        mutable std::optional<QString> m_text;
+    };
 
     explicit StreamMatcher(Pattern pattern);
 
     // The number of matches that end in these bytes.
-    int feed(QByteArrayView chunk);
+    int feed(QByteArrayView chunk) { return feed(Chunk(chunk)); }
+    int feed(const Chunk& chunk);
+    // The same for a regular expression, given the stream's last ContextChars characters before
+    // the chunk followed by the chunk, as one string that many matchers share.
+    int feed(const Chunk& chunk, const QString& contextAndChunk);
     void reset();
-    const Pattern &pattern() const { return m_pattern; }
+    const Pattern& pattern() const { return m_pattern; }
 
 private:
     int feedBytes(QByteArrayView chunk);
-    int feedRegex(QByteArrayView chunk);
+    int feedRegex(const QString& chunk);
+    int scan(const QString& subject, qsizetype from, bool shared);
 
     Pattern m_pattern;
     QByteArray m_tail; // Text/Hex: the bytes a match could still start in
     qsizetype m_skip = 0; // of m_tail, covered by the last match
     QString m_window; // Regex: received text kept for the search
     qsizetype m_from = 0; // where in m_window the next search starts
+    bool m_waiting = false; // Regex: a match may have begun that the next bytes complete
 };
 
 } // namespace comkeys

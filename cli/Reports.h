@@ -21,11 +21,10 @@ struct StepRecord {
 // A JUnit XML report: one testsuite per run of the sequence, one testcase per expect that ran,
 // each failed or timed-out one with a failure saying what was expected and what came. It holds
 // every element and attribute the common JUnit schema requires.
-QByteArray junitReport(
-    const QString &sequence, const QList<StepRecord> &steps, const QDateTime &started);
+QByteArray junitReport(const QString& sequence, const QList<StepRecord>& steps, const QDateTime& started);
 
 // One line of the step list on stdout: time, run:step, the step, what was sent, the reply (control
 // bytes as <0D>), verdict, milliseconds; tab-separated.
-QString stepLine(const StepRecord &record);
+QString stepLine(const StepRecord& record);
 
 } // namespace comkeys::cli

@@ -110,8 +110,7 @@ private Q_SLOTS:
     void repeatStopsOnReplyOrCount()
     {
         m_sim->setReply("AT", "OK 3");
-        QVERIFY(
-            m_engine->startRepeat({ 0, 20, 0, Pattern::parse(QStringLiteral("re:OK \\d\\r")) }));
+        QVERIFY(m_engine->startRepeat({ 0, 20, 0, Pattern::parse(QStringLiteral("re:OK \\d\\r")) }));
         QTRY_VERIFY(!m_engine->isRepeating(0));
         QCOMPARE(m_sim->received(), QByteArray("AT\r"));
         QVERIFY(m_engine->startRepeat({ 0, 10, 4, std::nullopt }));
@@ -127,13 +126,13 @@ private Q_SLOTS:
     void sequencePassFailTimeoutGoTo()
     {
         m_engine->setAppendCr([] { return false; });
-        auto send = [](const char *text) {
+        auto send = [](const char* text) {
             Step s;
             s.kind = Step::Kind::SendText;
             s.text = QString::fromLatin1(text);
             return s;
         };
-        auto expect = [](const char *pattern, int ms, Step::OnTimeout onTimeout, int gotoStep = 0) {
+        auto expect = [](const char* pattern, int ms, Step::OnTimeout onTimeout, int gotoStep = 0) {
             Step s;
             s.kind = Step::Kind::Expect;
             s.pattern = Pattern::parse(QString::fromLatin1(pattern));
@@ -156,12 +155,11 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(end.count(), 1, 5000);
         QCOMPARE(end[0][0].value<Engine::SequenceEnd>(), Engine::SequenceEnd::Completed);
         QStringList got;
-        for (const auto &args : steps) {
+        for (const auto& args : steps) {
             const auto r = args[0].value<Engine::StepResult>();
             got << QStringLiteral("%1 %2").arg(r.step + 1).arg(Engine::verdictText(r.verdict));
         }
-        QCOMPARE(got,
-            (QStringList { "1 通过", "2 通过", "3 通过", "4 失败", "6 通过", "7 超时", "8 通过" }));
+        QCOMPARE(got, (QStringList { "1 通过", "2 通过", "3 通过", "4 失败", "6 通过", "7 超时", "8 通过" }));
         const auto fail = steps[3][0].value<Engine::StepResult>();
         QCOMPARE(fail.reply, QByteArray("ERROR\r"));
         QVERIFY(fail.ms >= 300);
@@ -180,16 +178,14 @@ private Q_SLOTS:
         QVERIFY(m_engine->startSequence(seq));
         QTRY_COMPARE(end.count(), 2);
         QCOMPARE(end[1][0].value<Engine::SequenceEnd>(), Engine::SequenceEnd::Aborted);
-        QCOMPARE(
-            steps.last()[0].value<Engine::StepResult>().detail, QStringLiteral("串口没有打开！"));
+        QCOMPARE(steps.last()[0].value<Engine::StepResult>().detail, QStringLiteral("串口没有打开！"));
     }
 
     // An answer to a device that echoes would go on for ever: the guard pauses it.
     void loopGuardPausesARunawayRule()
     {
         m_sim->setEcho(true);
-        m_engine->setRules(
-            { *AnswerRule::parse(QStringLiteral("PING"), QStringLiteral("send \"PING\"")) });
+        m_engine->setRules({ *AnswerRule::parse(QStringLiteral("PING"), QStringLiteral("send \"PING\"")) });
         QSignalSpy paused(m_engine.get(), &Engine::rulePaused);
         m_link->sendCommand(QStringLiteral("\"PING\""), true, {});
         QTRY_COMPARE(paused.count(), 1);
@@ -226,8 +222,7 @@ private Q_SLOTS:
                   "A\r\nSeq1.1=jump 3\r\n"
                   "Seq2=1 B\r\nSeq2.1=wait 5\r\n[AutoAnswer]\r\nRule1=re:(\r\nRule1.do=count\r\n; "
                   "mine\r\n"
-            << QStringList { QStringLiteral("第 %1 行").arg(at + 2),
-                   QStringLiteral("第 %1 行").arg(at + 6),
+            << QStringList { QStringLiteral("第 %1 行").arg(at + 2), QStringLiteral("第 %1 行").arg(at + 6),
                    QStringLiteral("第 %1 行").arg(at + 10) };
     }
 
@@ -251,8 +246,8 @@ private Q_SLOTS:
             QCOMPARE(profile.bytes(), file); // the key entries and our own alike
         } else {
             // What loaded is written anew; what did not stays as it stood.
-            for (const char *line : { "Key1=5 0\r\n", "Seq1=1 A\r\nSeq1.1=jump 3\r\n",
-                     "Rule1=re:(\r\nRule1.do=count\r\n", "; mine\r\n" }) {
+            for (const char* line :
+                { "Key1=5 0\r\n", "Seq1=1 A\r\nSeq1.1=jump 3\r\n", "Rule1=re:(\r\nRule1.do=count\r\n", "; mine\r\n" }) {
                 QVERIFY2(profile.bytes().contains(line), line);
             }
             QVERIFY(profile.bytes().startsWith(file.left(file.indexOf("[AutoRepeat]"))));

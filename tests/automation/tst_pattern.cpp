@@ -23,8 +23,7 @@ private Q_SLOTS:
         QTest::newRow("hex") << "hex:0D 0a" << QByteArray("a\r\nb\r\n\r") << 2;
         QTest::newRow("hex high bytes") << "hex:FF00" << QByteArray("\xFF\x00\xFF\xFF\x00", 5) << 2;
         QTest::newRow("regex") << "re:\\d+\\r" << QByteArray("12\r345\r6") << 2;
-        QTest::newRow("regex waits while it could grow")
-            << "re:\\d+" << QByteArray("12 345 6") << 2;
+        QTest::newRow("regex waits while it could grow") << "re:\\d+" << QByteArray("12 345 6") << 2;
         QTest::newRow("regex line start") << "re:^AT" << QByteArray("AT\rxAT\r\nAT") << 2;
         QTest::newRow("regex line end") << "re:OK$" << QByteArray("OK\r\nOKx\nOK\r") << 2;
         QTest::newRow("regex whole line") << "re:^OK$" << QByteArray("OK\rNOK\rOK\n") << 2;
@@ -42,8 +41,7 @@ private Q_SLOTS:
         for (qsizetype cut = 0; cut <= stream.size(); ++cut) {
             StreamMatcher m(*p);
             const int found = m.feed(stream.first(cut)) + m.feed(stream.sliced(cut));
-            QVERIFY2(
-                found == matches, qPrintable(QStringLiteral("cut at %1: %2").arg(cut).arg(found)));
+            QVERIFY2(found == matches, qPrintable(QStringLiteral("cut at %1: %2").arg(cut).arg(found)));
         }
         StreamMatcher bytewise(*p);
         int found = 0;

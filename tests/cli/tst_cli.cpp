@@ -14,11 +14,11 @@ using namespace comkeys;
 
 namespace {
 // The options a text names, "--run" and the like.
-QSet<QString> optionsIn(const QString &text)
+QSet<QString> optionsIn(const QString& text)
 {
     QSet<QString> names;
     static const QRegularExpression option(QStringLiteral("(?<![\\w-])--([a-z][a-z-]*)"));
-    for (const QRegularExpressionMatch &m : option.globalMatch(text)) {
+    for (const QRegularExpressionMatch& m : option.globalMatch(text)) {
         names.insert(m.captured(1));
     }
     return names;
@@ -45,24 +45,22 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("output"); // on stdout or, for exit 2, stderr
-        QTest::newRow("passing") << QStringList { "--send", "\"AT\"", "--cr", "--expect",
-            "OK" } << 0 << QStringLiteral("1:2\texpect 1000 next OK\t\tOK<0D>\t通过\t");
-        QTest::newRow("named, twice") << QStringList { "--run", "上电检查", "--cr", "--keys",
-            "@keys.ini" } << 0 << QStringLiteral("\n序列“上电检查”：4 步，2 个期待，0 个没有通过");
-        QTest::newRow("failing expect") << QStringList {
-            "--send", "\"XY\"", "--cr", "--expect-timeout", "200", "--expect", "OK"
-        } << 1 << QStringLiteral("expect 200 next OK\t\tERROR<0D>\t失败\t");
-        QTest::newRow("overall timeout") << QStringList { "--send", "\"ZZ\"", "--expect", "OK",
-            "--expect-timeout", "20000", "--timeout", "1" }
-                                         << 3 << QStringLiteral("结果：总时间用完");
-        QTest::newRow("port won't open") << QStringList { "--port", "/dev/nonexistent", "--send",
-            "\"AT\"" } << 2 << QStringLiteral("串口没有打开");
-        QTest::newRow("unknown option")
-            << QStringList { "--sned", "\"AT\"" } << 2 << QStringLiteral("sned");
-        QTest::newRow("unknown sequence") << QStringList { "--run", "nope", "--keys", "@keys.ini" }
-                                          << 2 << QStringLiteral("（有：上电检查）");
-        QTest::newRow("missing key set")
-            << QStringList { "--run", "x", "--keys", "@none.ini" } << 2 << QStringLiteral("不存在");
+        QTest::newRow("passing") << QStringList { "--send", "\"AT\"", "--cr", "--expect", "OK" } << 0
+                                 << QStringLiteral("1:2\texpect 1000 next OK\t\tOK<0D>\t通过\t");
+        QTest::newRow("named, twice") << QStringList { "--run", "上电检查", "--cr", "--keys", "@keys.ini" } << 0
+                                      << QStringLiteral("\n序列“上电检查”：4 步，2 个期待，0 个没有通过");
+        QTest::newRow("failing expect") << QStringList { "--send", "\"XY\"", "--cr", "--expect-timeout", "200",
+            "--expect", "OK" } << 1 << QStringLiteral("expect 200 next OK\t\tERROR<0D>\t失败\t");
+        QTest::newRow("overall timeout") << QStringList { "--send", "\"ZZ\"", "--expect", "OK", "--expect-timeout",
+            "20000", "--timeout", "1" } << 3
+                                         << QStringLiteral("结果：总时间用完");
+        QTest::newRow("port won't open") << QStringList { "--port", "/dev/nonexistent", "--send", "\"AT\"" } << 2
+                                         << QStringLiteral("串口没有打开");
+        QTest::newRow("unknown option") << QStringList { "--sned", "\"AT\"" } << 2 << QStringLiteral("sned");
+        QTest::newRow("unknown sequence")
+            << QStringList { "--run", "nope", "--keys", "@keys.ini" } << 2 << QStringLiteral("（有：上电检查）");
+        QTest::newRow("missing key set") << QStringList { "--run", "x", "--keys", "@none.ini" } << 2
+                                         << QStringLiteral("不存在");
         QTest::newRow("bad pattern") << QStringList { "--send", "\"AT\"", "--expect", "re:(" } << 2
                                      << QStringLiteral("正则表达式有错");
     }
@@ -90,8 +88,8 @@ private Q_SLOTS:
     {
         QProcess p;
         start(p,
-            { "--send", "\"AT\"", "--cr", "--expect", "OK", "--send", "\"XY\"", "--expect", "OK",
-                "--wait", "20000", "--junit", path("r.xml"), "--csv", path("r.csv") });
+            { "--send", "\"AT\"", "--cr", "--expect", "OK", "--send", "\"XY\"", "--expect", "OK", "--wait", "20000",
+                "--junit", path("r.xml"), "--csv", path("r.csv") });
         QTRY_VERIFY_WITH_TIMEOUT(m_sim->received() == "AT\rXY\r", 10000);
         QTest::qWait(1200); // the second expect times out (ERROR came): a failure in the report
         ::kill(pid_t(p.processId()), SIGINT);
@@ -107,13 +105,11 @@ private Q_SLOTS:
             QCOMPARE(xml.name(), u"testsuite");
             ++suites;
             const QXmlStreamAttributes suite = xml.attributes();
-            for (const char *a : { "name", "tests", "failures", "errors", "time", "timestamp",
-                     "hostname", "id", "package" }) {
+            for (const char* a :
+                { "name", "tests", "failures", "errors", "time", "timestamp", "hostname", "id", "package" }) {
                 QVERIFY2(suite.hasAttribute(QLatin1String(a)), a);
             }
-            QVERIFY(QDateTime::fromString(
-                suite.value(QLatin1String("timestamp")).toString(), Qt::ISODate)
-                        .isValid());
+            QVERIFY(QDateTime::fromString(suite.value(QLatin1String("timestamp")).toString(), Qt::ISODate).isValid());
             QStringList children;
             int cases = 0;
             int failures = 0;
@@ -121,7 +117,7 @@ private Q_SLOTS:
                 children << xml.name().toString();
                 if (xml.name() == u"testcase") {
                     ++cases;
-                    for (const char *a : { "name", "classname", "time" }) {
+                    for (const char* a : { "name", "classname", "time" }) {
                         QVERIFY2(xml.attributes().hasAttribute(QLatin1String(a)), a);
                     }
                     QString verdict = QStringLiteral("pass");
@@ -138,8 +134,7 @@ private Q_SLOTS:
             }
             // The schema's order: properties, the cases, system-out, system-err.
             QCOMPARE(children.first(), QStringLiteral("properties"));
-            QCOMPARE(
-                children.mid(children.size() - 2), (QStringList { "system-out", "system-err" }));
+            QCOMPARE(children.mid(children.size() - 2), (QStringList { "system-out", "system-err" }));
             QCOMPARE(suite.value(QLatin1String("tests")).toInt(), cases);
             QCOMPARE(suite.value(QLatin1String("failures")).toInt(), failures);
         }
@@ -149,8 +144,7 @@ private Q_SLOTS:
 
         QByteArray csv = test::readAll(path("r.csv"));
         QVERIFY(csv.startsWith("\xEF\xBB\xBF"));
-        const QStringList rows
-            = QString::fromUtf8(csv.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        const QStringList rows = QString::fromUtf8(csv.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         QCOMPARE(rows.size(), 3);
         QVERIFY(rows[0].endsWith(QStringLiteral(",步骤,结果,步骤用时(ms)")));
         QVERIFY(rows[1].contains(QStringLiteral(",AT<0D>,OK<0D>,")));
@@ -171,21 +165,20 @@ private Q_SLOTS:
     }
 
 private:
-    QString path(const char *name) const { return m_dir->filePath(QString::fromUtf8(name)); }
+    QString path(const char* name) const { return m_dir->filePath(QString::fromUtf8(name)); }
 
-    void start(QProcess &p, QStringList arguments)
+    void start(QProcess& p, QStringList arguments)
     {
-        for (QString &a : arguments) {
+        for (QString& a : arguments) {
             if (a.startsWith(u'@')) {
                 a = m_dir->filePath(a.mid(1));
             }
         }
-        if (!arguments.contains(QStringLiteral("--port"))
-            && !arguments.contains(QStringLiteral("--help"))) {
+        if (!arguments.contains(QStringLiteral("--port")) && !arguments.contains(QStringLiteral("--help"))) {
             arguments << QStringLiteral("--port") << m_sim->devicePath();
         }
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" }) {
+        for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" }) {
             env.remove(QString::fromLatin1(name));
         }
         p.setProcessEnvironment(env);

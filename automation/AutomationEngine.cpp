@@ -27,6 +27,7 @@ namespace {
 } // namespace
 
 struct AutomationEngine::Repeat {
+    quint64 serial = 0; // tells a repeat from one started in its place
     RepeatSpec spec;
     QTimer timer;
     qint64 startNs = 0;
@@ -112,6 +113,7 @@ bool AutomationEngine::startRepeat(const RepeatSpec& spec, QString* error)
     }
     m_repeats.erase(spec.key);
     auto r = std::make_unique<Repeat>();
+    r->serial = ++m_repeatsStarted;
     r->spec = spec;
     if (spec.stopOn) {
         r->stop.emplace(*spec.stopOn);
@@ -187,16 +189,22 @@ void AutomationEngine::fireRepeat(int key)
         r.skipped += latest - r.tick;
         r.tick = latest;
     }
+    bool sentNow = false;
     if (r.pendingId != 0) {
         ++r.skipped; // the last one still waits for the line
     } else {
         QString caption;
         const QString command = keyCommand(key, &caption);
+        const quint64 serial = r.serial;
         const SerialLink::SendResult sent = m_link.sendCommand(command, m_appendCr(), caption);
+        // The link's signals may have reached a slot that stopped or replaced this repeat.
+        if (const auto again = m_repeats.find(key); again == m_repeats.end() || again->second->serial != serial) {
+            return;
+        }
         if (sent.accepted) {
             ++r.sent;
             r.pendingId = sent.queued ? sent.id : 0;
-            Q_EMIT repeatSent(key, r.tick);
+            sentNow = true;
         } else if (sent.lineFull) {
             ++r.skipped;
         } else {
@@ -205,13 +213,19 @@ void AutomationEngine::fireRepeat(int key)
             return;
         }
     }
-    ++r.tick;
-    if (r.spec.count > 0 && r.sent >= r.spec.count) {
-        stopRepeat(key);
-        return;
+    const qint64 tick = r.tick++;
+    const bool done = r.spec.count > 0 && r.sent >= r.spec.count;
+    if (!done) {
+        armRepeat(r);
     }
-    armRepeat(r);
-    Q_EMIT repeatChanged(key);
+    if (sentNow) {
+        Q_EMIT repeatSent(key, tick);
+    }
+    if (done) {
+        stopRepeat(key);
+    } else {
+        Q_EMIT repeatChanged(key);
+    }
 }
 
 void AutomationEngine::pauseRepeats(bool pause)
@@ -289,12 +303,12 @@ bool AutomationEngine::startSequence(const Sequence& sequence, QString* error)
     m_run->timer.setSingleShot(true);
     m_run->timer.setTimerType(Qt::PreciseTimer);
     connect(&m_run->timer, &QTimer::timeout, this, &AutomationEngine::onSequenceTimer);
-    Run* self = m_run.get();
+    const quint64 self = ++m_runs;
     Q_EMIT sequenceStarted(sequence.name);
-    if (m_run.get() == self) {
+    if (m_run && m_runs == self) {
         Q_EMIT runStarted(1);
     }
-    if (m_run.get() == self) {
+    if (m_run && m_runs == self) {
         runStep();
     }
     return true;
@@ -341,9 +355,9 @@ void AutomationEngine::runStep()
     Run& r = *m_run;
     r.waiting = Run::Waiting::Nothing;
     r.stepStart = nowMs();
-    Run* self = m_run.get();
+    const quint64 self = m_runs;
     Q_EMIT stepStarted(r.run, r.step);
-    if (m_run.get() != self) {
+    if (!m_run || m_runs != self) {
         return;
     }
     const Step& s = r.seq.steps[r.step];
@@ -355,6 +369,9 @@ void AutomationEngine::runStep()
         const bool cr = m_appendCr();
         r.sinceSend.clear();
         const SerialLink::SendResult sent = m_link.sendCommand(text, cr, caption);
+        if (!m_run || m_runs != self) {
+            return; // a slot on the link's signals ended the sequence
+        }
         if (!sent.accepted) {
             r.lastSent.clear();
             finishStep(Verdict::Failed, sent.reason);
@@ -398,9 +415,9 @@ void AutomationEngine::finishStep(Verdict verdict, const QString& detail)
             markSend(r.lastSendId, stepLabel(), verdict, result.ms);
         }
     }
-    Run* self = m_run.get();
+    const quint64 self = m_runs;
     Q_EMIT stepFinished(result);
-    if (m_run.get() != self) {
+    if (!m_run || m_runs != self) {
         return;
     }
     const bool isExpect = s.kind == Step::Kind::Expect;
@@ -425,9 +442,9 @@ void AutomationEngine::advance(int nextStep)
         }
         ++r.run;
         nextStep = 0;
-        Run* self = m_run.get();
+        const quint64 self = m_runs;
         Q_EMIT runStarted(r.run);
-        if (m_run.get() != self) {
+        if (!m_run || m_runs != self) {
             return;
         }
     }
@@ -476,6 +493,7 @@ void AutomationEngine::endSequence(SequenceEnd end)
 
 void AutomationEngine::setRules(const QList<AnswerRule>& rules)
 {
+    ++m_ruleSets;
     m_rules = rules;
     m_ruleStates.clear();
     QList<Pattern> patterns;
@@ -535,7 +553,8 @@ void AutomationEngine::fireRule(int index)
         }
         rule.recent.push_back(now);
     }
-    ++rule.state.fired;
+    const qint64 fired = ++rule.state.fired;
+    const quint64 set = m_ruleSets;
     switch (a.action) {
     case AnswerRule::Action::SendKey:
     case AnswerRule::Action::SendText: {
@@ -564,7 +583,9 @@ void AutomationEngine::fireRule(int index)
     case AnswerRule::Action::Count:
         break;
     }
-    Q_EMIT ruleFired(index, rule.state.fired);
+    if (m_ruleSets == set) {
+        Q_EMIT ruleFired(index, fired);
+    }
 }
 
 void AutomationEngine::stopAll()
@@ -615,12 +636,9 @@ void AutomationEngine::onRecordAdded(qint64 n)
     }
     // A copy: a slot reached from a firing may replace the rules.
     const std::vector<int> hits = m_ruleMatches->feed(chunk);
-    const Rule* const first = m_ruleStates.empty() ? nullptr : m_ruleStates.front().get();
-    for (std::size_t i = 0; i < hits.size(); ++i) {
-        for (int n = hits[i]; n > 0; --n) {
-            if (m_ruleStates.empty() || m_ruleStates.front().get() != first || m_ruleStates[i]->state.paused) {
-                break;
-            }
+    const quint64 set = m_ruleSets;
+    for (std::size_t i = 0; i < hits.size() && m_ruleSets == set; ++i) {
+        for (int n = hits[i]; n > 0 && m_ruleSets == set && !m_ruleStates[i]->state.paused; --n) {
             fireRule(int(i));
         }
     }

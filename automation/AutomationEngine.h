@@ -151,6 +151,9 @@ private:
     bool m_portOpen = false;
     std::map<int, std::unique_ptr<Repeat>> m_repeats;
     std::unique_ptr<Run> m_run;
+    quint64 m_repeatsStarted = 0;
+    quint64 m_runs = 0; // sequences started: a slot may end one and start another
+    quint64 m_ruleSets = 0; // setRules() calls, likewise
     std::vector<std::unique_ptr<Rule>> m_ruleStates;
     std::unique_ptr<MatchSet> m_ruleMatches; // every rule's pattern, in one pass per chunk
     QList<AnswerRule> m_rules;

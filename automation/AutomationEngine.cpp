@@ -205,7 +205,9 @@ void AutomationEngine::fireRepeat(int key)
             ++r.sent;
             r.pendingId = sent.queued ? sent.id : 0;
             sentNow = true;
-        } else if (sent.lineFull) {
+        } else if (SerialLink::commandRefusal(command, m_appendCr()).isEmpty()) {
+            // The line's trouble (full, or a device that just went away): the status change
+            // that follows pauses the repeat; the command itself is fine.
             ++r.skipped;
         } else {
             say(QStringLiteral("%1 的定时重复发送停止：%2").arg(caption, sent.reason));

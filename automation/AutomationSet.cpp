@@ -528,4 +528,23 @@ bool writeAutomation(Profile& profile, const AutomationSet& set)
     return changed;
 }
 
+bool loadAutomation(const QString& file, AutomationSet* set, QStringList* problems, QString* error)
+{
+    Profile profile(file);
+    if (profile.load(error) == Profile::LoadResult::Unreadable) {
+        return false;
+    }
+    *set = readAutomation(profile, problems);
+    return true;
+}
+
+bool saveAutomation(const QString& file, const AutomationSet& set, QString* error)
+{
+    Profile profile(file);
+    if (profile.load(error) == Profile::LoadResult::Unreadable) {
+        return false;
+    }
+    return !writeAutomation(profile, set) || profile.save(error);
+}
+
 } // namespace comkeys

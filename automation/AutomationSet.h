@@ -99,6 +99,12 @@ AutomationSet readAutomation(const Profile& profile, QStringList* problems = nul
 // Replaces the automation sections with the set; every other byte stays. True when bytes changed.
 bool writeAutomation(Profile& profile, const AutomationSet& set);
 
+// The same on a key-set file: a missing file has no automation; an unreadable one gives false and
+// the reason. Saving replaces the file atomically and writes nothing when the sections already
+// hold the set.
+bool loadAutomation(const QString& file, AutomationSet* set, QStringList* problems = nullptr, QString* error = nullptr);
+bool saveAutomation(const QString& file, const AutomationSet& set, QString* error = nullptr);
+
 inline const QString RepeatSection = QStringLiteral("AutoRepeat");
 inline const QString SequenceSection = QStringLiteral("AutoSequence");
 inline const QString AnswerSection = QStringLiteral("AutoAnswer");

@@ -49,6 +49,8 @@ private Q_SLOTS:
                                  << QStringLiteral("1:2\texpect 1000 next OK\t\tOK<0D>\t通过\t");
         QTest::newRow("named, twice") << QStringList { "--run", "上电检查", "--cr", "--keys", "@keys.ini" } << 0
                                       << QStringLiteral("\n序列“上电检查”：4 步，2 个期待，0 个没有通过");
+        QTest::newRow("list") << QStringList { "--list", "--keys", "@keys.ini" } << 0
+                              << QStringLiteral("  上电检查\t2 步，2 遍\n按键：\n  3\tKey3\t\"AT\"\n");
         QTest::newRow("failing expect") << QStringList { "--send", "\"XY\"", "--cr", "--expect-timeout", "200",
             "--expect", "OK" } << 1 << QStringLiteral("expect 200 next OK\t\tERROR<0D>\t失败\t");
         QTest::newRow("overall timeout") << QStringList { "--send", "\"ZZ\"", "--expect", "OK", "--expect-timeout",

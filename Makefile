@@ -45,6 +45,8 @@ package: build
 bench: build
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/bench_keyset
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/bench_receive
+	$(BUILD)/bin/bench_automation
+	$(BUILD)/bin/bench_cli
 
 fuzz:
 	@scripts/install-deps all clang libclang-rt-14-dev

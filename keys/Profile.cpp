@@ -344,6 +344,106 @@ bool Profile::setValues(const QString& section, const std::vector<std::pair<QStr
     return true;
 }
 
+// Where a section's body lies: from after its header to the next header or the end.
+struct Profile::Body {
+    bool found = false;
+    qsizetype start = 0;
+    qsizetype end = 0;
+    bool headerHasEol = true;
+    int firstLine = 0; // number of the body's first line
+    bool lastHasEol = true; // of the file's last line
+};
+
+bool Profile::isHeader(QByteArrayView t, QStringView section) const
+{
+    if (t.isEmpty() || t.front() != '[') {
+        return false;
+    }
+    const QString text = decode(t.sliced(1));
+    QStringView name(text);
+    if (const qsizetype close = name.indexOf(u']'); close >= 0) {
+        name = name.left(close);
+    }
+    return trimBlanks(name).compare(section, Qt::CaseInsensitive) == 0;
+}
+
+Profile::Body Profile::body(QStringView section) const
+{
+    Body b;
+    const QByteArrayView all(m_bytes);
+    Lines lines(m_bytes, m_bodyStart);
+    LineSpan line;
+    int number = 0;
+    while (lines.next(line)) {
+        ++number;
+        b.lastHasEol = line.hasEol();
+        const QByteArrayView t = trimBlanks(all.sliced(line.start, line.end - line.start));
+        if (b.found) {
+            if (!t.isEmpty() && t.front() == '[') {
+                b.end = line.start;
+                return b;
+            }
+            continue;
+        }
+        if (isHeader(t, section)) {
+            b.found = true;
+            b.start = line.next;
+            b.headerHasEol = line.hasEol();
+            b.firstLine = number + 1;
+        }
+    }
+    b.end = m_bytes.size();
+    return b;
+}
+
+std::optional<std::vector<Profile::Line>> Profile::sectionLines(QStringView section) const
+{
+    const Body b = body(section);
+    if (!b.found) {
+        return std::nullopt;
+    }
+    std::vector<Line> out;
+    const QByteArray part = m_bytes.mid(b.start, b.end - b.start);
+    Lines lines(part, 0);
+    LineSpan line;
+    int number = b.firstLine;
+    while (lines.next(line)) {
+        out.push_back({ number++, decode(QByteArrayView(part).sliced(line.start, line.end - line.start)) });
+    }
+    return out;
+}
+
+bool Profile::setSection(const QString& section, const QStringList& lines)
+{
+    const Body b = body(section);
+    if (!b.found && lines.isEmpty()) {
+        return false;
+    }
+    QByteArray block;
+    for (const QString& l : lines) {
+        block += encode(sanitizeValue(l));
+        block += "\r\n";
+    }
+    if (b.found) {
+        if (!b.headerHasEol) {
+            block.prepend("\r\n");
+        }
+        if (QByteArrayView(m_bytes).sliced(b.start, b.end - b.start) == block) {
+            return false;
+        }
+        m_bytes.replace(b.start, b.end - b.start, block);
+        return true;
+    }
+    QByteArray added;
+    if (m_bytes.size() > m_bodyStart && !b.lastHasEol) {
+        added += "\r\n";
+    }
+    added += encode(u'[' + section + u']');
+    added += "\r\n";
+    m_bytes += added + block;
+    return true;
+}
+
 bool Profile::save(QString* error) const { return writeFileAtomically(m_path, m_bytes, error); }
 
 } // namespace comkeys

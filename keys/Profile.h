@@ -42,6 +42,19 @@ public:
     bool setValue(const QString& section, const QString& key, const QString& value);
     bool setValues(const QString& section, const std::vector<std::pair<QString, QString>>& entries);
 
+    // The lines of the first section of that name, as text without their line ends, each with
+    // its line number in the file (from 1); comments and blank lines included. Nothing when the
+    // section is missing.
+    struct Line {
+        int number = 0;
+        QString text;
+    };
+    std::optional<std::vector<Line>> sectionLines(QStringView section) const;
+    // Makes `lines` (each ending in CR LF) the whole body of the first section of that name;
+    // a missing section is added at the end, or nothing happens when there are no lines. Every
+    // byte outside that body stays as it is. True when the bytes changed.
+    bool setSection(const QString& section, const QStringList& lines);
+
     const QByteArray& bytes() const { return m_bytes; }
     // Replaces the file atomically, all bytes on the disk first; never creates a folder.
     [[nodiscard]] bool save(QString* error = nullptr) const;
@@ -51,6 +64,9 @@ public:
 
 private:
     struct Scan;
+    struct Body;
+    Body body(QStringView section) const;
+    bool isHeader(QByteArrayView trimmed, QStringView section) const;
     Scan scan(QStringView section, const QStringList& keys) const;
     QString decode(QByteArrayView bytes) const;
     QByteArray encode(const QString& text) const;

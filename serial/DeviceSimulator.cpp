@@ -98,10 +98,24 @@ QByteArray DeviceSimulator::replyFor(const QByteArray& command) const
 void DeviceSimulator::onReadable()
 {
     char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(m_master, buf, sizeof buf);
+    // A slow device takes one slice's worth, then leaves the rest in the line for a while.
+    constexpr int SliceMs = 10;
+    qint64 budget = m_readRate > 0 ? std::max<qint64>(1, m_readRate * SliceMs / 1000) : -1;
+    if (budget > 0 && m_readNotifier) {
+        m_readNotifier->setEnabled(false);
+        QTimer::singleShot(SliceMs, this, [this] {
+            if (m_reading && m_readNotifier) {
+                m_readNotifier->setEnabled(true);
+            }
+        });
+    }
+    while (budget != 0) {
+        const ssize_t n = ::read(m_master, buf, budget < 0 ? sizeof buf : std::size_t(std::min<qint64>(budget, sizeof buf)));
         if (n <= 0) {
             break;
+        }
+        if (budget > 0) {
+            budget -= n;
         }
         m_received.append(buf, n);
         for (ssize_t i = 0; i < n; ++i) {

@@ -32,6 +32,8 @@ public:
     void setReplyDelay(int milliseconds) { m_replyDelay = milliseconds; }
     // A device that stops reading leaves what the tool sends in the line until it reads again.
     void setReading(bool reading);
+    // Reads at most this many bytes a second, as a device on a slow line (0: all there is).
+    void setReadRate(qint64 bytesPerSecond) { m_readRate = bytesPerSecond; }
     // Lines "command=reply"; blank lines and lines starting with '#' are skipped.
     [[nodiscard]] bool loadReplies(const QString& file);
     void setReply(const QByteArray& command, const QByteArray& reply);
@@ -77,6 +79,7 @@ private:
     QByteArray m_received;
     bool m_echo = false;
     bool m_reading = true;
+    qint64 m_readRate = 0;
     int m_replyDelay = 0;
     QHash<QByteArray, QByteArray> m_replies;
 

@@ -4,6 +4,7 @@
 #include <QThread>
 
 #include <cstring>
+#include <utility>
 
 namespace comkeys {
 
@@ -50,11 +51,16 @@ SerialLink::SerialLink(SharedState& state, UartCom& uart, Dialogs& dialogs, QObj
         if (const auto it = m_awaiting.find(ticket); it != m_awaiting.end()) {
             const Awaiting done = *it;
             m_awaiting.erase(it);
-            sent(done.log, done.bytes, done.caption);
+            sent(done.log, done.bytes, done.caption, done.id);
         }
     });
     connect(&m_uart, &UartCom::outputDropped, this, [this](int commands) {
-        m_awaiting.clear();
+        const QHash<quint64, Awaiting> dropped = std::exchange(m_awaiting, {});
+        for (const Awaiting& a : dropped) {
+            if (a.id != 0) {
+                Q_EMIT commandDone(a.id, -1);
+            }
+        }
         logEvent(QStringLiteral("串口关闭时还有 %1 条命令没有发出，已丢弃（没有记入发送记录）").arg(commands));
     });
     m_reconnect.setInterval(500);
@@ -192,49 +198,92 @@ void SerialLink::listChosen()
     QThread::msleep(100);
 }
 
-void SerialLink::sent(const QString& log, const QByteArray& bytes, const QString& caption)
+void SerialLink::sent(const QString& log, const QByteArray& bytes, const QString& caption, quint64 id)
 {
     m_log.append(log);
     m_record.addSent(bytes, caption, QDateTime::currentMSecsSinceEpoch());
     Q_EMIT logChanged();
+    if (id != 0) {
+        Q_EMIT commandDone(id, m_record.nextNumber() - 1);
+    }
+}
+
+void SerialLink::logNote(const QString& text)
+{
+    m_log.append(QStringLiteral("【自动】") + text + QStringLiteral("\r\n"));
+    Q_EMIT logChanged();
+}
+
+namespace {
+    QString lengthRefusal(const QString& commandText, bool enterChecked)
+    {
+        const qsizetype length = commandText.size();
+        if (length == 0) {
+            return QStringLiteral("请输入要发送的命令");
+        }
+        if (length == 1) {
+            return QStringLiteral("命令至少要有首尾两个字符（一对引号），这个命令没有可发送的内容");
+        }
+        if (length + (enterChecked ? 1 : 0) > SendLenMax) {
+            return QStringLiteral("命令太长：连同首尾引号最多 255 个字符，勾选加回车符时最多 254 个");
+        }
+        if (length == 2 && !enterChecked) {
+            return QStringLiteral("两个引号之间没有命令，不加回车符时没有可发送的字节");
+        }
+        return {};
+    }
+
+    QString byteRefusal(const QString& body)
+    {
+        for (QChar c : body) {
+            if (c.unicode() > 255) {
+                return QStringLiteral("命令中的字符“%1”不能按单字节发送，没有发送").arg(c);
+            }
+        }
+        return {};
+    }
+} // namespace
+
+QString SerialLink::commandRefusal(const QString& commandText, bool enterChecked)
+{
+    if (QString reason = lengthRefusal(commandText, enterChecked); !reason.isEmpty()) {
+        return reason;
+    }
+    return byteRefusal(commandText.mid(1, commandText.size() - 2));
 }
 
 void SerialLink::keyPressed(const QString& commandText, bool enterChecked, const QString& caption)
 {
     m_caption = caption;
-    const qsizetype length = commandText.size();
-    if (length == 0) {
-        m_dialogs.notice(QStringLiteral("请输入要发送的命令"));
+    if (const QString reason = lengthRefusal(commandText, enterChecked); !reason.isEmpty()) {
+        m_dialogs.notice(reason);
         return;
     }
-    if (length == 1) {
-        m_dialogs.notice(QStringLiteral("命令至少要有首尾两个字符（一对引号），这个命令没有可发送的内容"));
-        return;
+    m_state.Send_Len = std::uint8_t(commandText.size() + (enterChecked ? 1 : 0) - 2);
+    m_state.Send_Cmd = commandText.mid(1, commandText.size() - 2);
+    if (const SendResult result = sendRoutine(enterChecked); !result.accepted) {
+        m_dialogs.notice(result.reason);
     }
-    if (length + (enterChecked ? 1 : 0) > SendLenMax) {
-        m_dialogs.notice(QStringLiteral("命令太长：连同首尾引号最多 255 个字符，勾选加回车符时最多 254 个"));
-        return;
-    }
-    if (length == 2 && !enterChecked) {
-        m_dialogs.notice(QStringLiteral("两个引号之间没有命令，不加回车符时没有可发送的字节"));
-        return;
-    }
-    m_state.Send_Len = std::uint8_t(length + (enterChecked ? 1 : 0) - 2);
-    m_state.Send_Cmd = commandText.mid(1, length - 2);
-    sendRoutine(enterChecked);
 }
 
-void SerialLink::sendRoutine(bool enterChecked)
+SerialLink::SendResult SerialLink::sendCommand(const QString& commandText, bool enterChecked, const QString& caption)
+{
+    if (QString reason = lengthRefusal(commandText, enterChecked); !reason.isEmpty()) {
+        return { false, false, false, 0, reason };
+    }
+    m_caption = caption;
+    m_state.Send_Len = std::uint8_t(commandText.size() + (enterChecked ? 1 : 0) - 2);
+    m_state.Send_Cmd = commandText.mid(1, commandText.size() - 2);
+    return sendRoutine(enterChecked, m_nextSendId++);
+}
+
+SerialLink::SendResult SerialLink::sendRoutine(bool enterChecked, quint64 id)
 {
     if (!m_uart.PortOpen()) {
-        m_dialogs.notice(NotOpen);
-        return;
+        return { false, false, false, 0, NotOpen };
     }
-    for (QChar c : std::as_const(m_state.Send_Cmd)) {
-        if (c.unicode() > 255) {
-            m_dialogs.notice(QStringLiteral("命令中的字符“%1”不能按单字节发送，没有发送").arg(c));
-            return;
-        }
+    if (QString reason = byteRefusal(m_state.Send_Cmd); !reason.isEmpty()) {
+        return { false, false, false, 0, reason };
     }
     m_state.Send_Buf = m_state.Send_Cmd.toLatin1();
     m_state.Send_Log = m_state.Send_Cmd;
@@ -249,18 +298,18 @@ void SerialLink::sendRoutine(bool enterChecked)
     quint64 ticket = 0;
     switch (m_uart.setOutput(m_state.Send_Buf, &ticket)) {
     case UartCom::OutputStatus::Written:
-        sent(m_state.Send_Log, m_state.Send_Buf, m_caption);
-        return;
+        sent(m_state.Send_Log, m_state.Send_Buf, m_caption, id);
+        return { true, false, false, id, {} };
     case UartCom::OutputStatus::Queued:
-        m_awaiting.insert(ticket, Awaiting { m_state.Send_Log, m_state.Send_Buf, m_caption });
-        return;
+        m_awaiting.insert(ticket, Awaiting { m_state.Send_Log, m_state.Send_Buf, m_caption, id });
+        return { true, true, false, id, {} };
     case UartCom::OutputStatus::QueueFull:
-        m_dialogs.notice(QStringLiteral("设备没有及时读取，%1。这次按键没有发送。").arg(m_uart.errorString()));
-        return;
+        return { false, false, true, 0,
+                 QStringLiteral("设备没有及时读取，%1。这次按键没有发送。").arg(m_uart.errorString()) };
     case UartCom::OutputStatus::Failed:
         break;
     }
-    m_dialogs.notice(QStringLiteral("串口写入失败，命令没有发送：%1").arg(m_uart.errorString()));
+    return { false, false, false, 0, QStringLiteral("串口写入失败，命令没有发送：%1").arg(m_uart.errorString()) };
 }
 
 void SerialLink::onComm()

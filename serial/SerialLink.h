@@ -34,6 +34,22 @@ public:
     void listChosen();
     // A command key was pressed with this command text; the key's caption goes to the record.
     void keyPressed(const QString& commandText, bool enterChecked, const QString& caption = {});
+
+    // Sends a command text exactly as a key press with it would, without any message box: for
+    // automation. Accepted sends get an id that commandDone() reports later.
+    struct SendResult {
+        bool accepted = false;
+        bool queued = false; // waits in the output queue; commandDone() follows
+        bool lineFull = false; // refused only because the output queue is full
+        quint64 id = 0;
+        QString reason; // why it was refused (Chinese)
+    };
+    SendResult sendCommand(const QString& commandText, bool enterChecked, const QString& caption);
+    // Why a key press with this text would be refused before the port is looked at (empty text,
+    // too short, too long, a character that is no single byte); empty when it would be sent.
+    static QString commandRefusal(const QString& commandText, bool enterChecked);
+    // A line of the automation's own in the log window.
+    void logNote(const QString& text);
     void clearReceive();
     void clearLog();
 
@@ -69,10 +85,14 @@ Q_SIGNALS:
     void receiveCleared();
     // Text was appended to the log window's text, or it was emptied.
     void logChanged();
+    // A command sendCommand() accepted is in the record as entry number `entry`, or was dropped
+    // unsent when the port closed (entry -1). Commands written at once report before
+    // sendCommand() returns.
+    void commandDone(quint64 id, qint64 entry);
 
 private:
     void onComm();
-    void sendRoutine(bool enterChecked);
+    SendResult sendRoutine(bool enterChecked, quint64 id = 0);
     void setStatus(Status status, const QString& detail = {});
     // A line of the link's own in the log window: a failed open, a lost or regained device.
     void logEvent(const QString& text);
@@ -91,10 +111,12 @@ private:
         QString log;
         QByteArray bytes;
         QString caption;
+        quint64 id = 0;
     };
-    void sent(const QString& log, const QByteArray& bytes, const QString& caption);
+    void sent(const QString& log, const QByteArray& bytes, const QString& caption, quint64 id);
     QHash<quint64, Awaiting> m_awaiting; // queued commands, by ticket
     QString m_caption; // of the key being sent
+    quint64 m_nextSendId = 1;
     LineRecord m_record;
     Transcript m_transcript { m_record };
     CaptureFile m_capture { m_record };

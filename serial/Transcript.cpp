@@ -1,5 +1,7 @@
 #include "Transcript.h"
 
+#include <algorithm>
+
 namespace comkeys {
 
 namespace {
@@ -33,7 +35,7 @@ void Transcript::onAdded(qint64 n)
 {
     const LineRecord::Entry& e = m_record.entry(n);
     if (e.direction == LineRecord::Direction::Sent) {
-        m_rows.push_back(Row { e.msecs, e.key, e.bytes, {}, false, std::nullopt, std::nullopt });
+        m_rows.push_back(Row { e.msecs, e.key, e.bytes, {}, false, std::nullopt, std::nullopt, n, {}, {}, std::nullopt });
         Q_EMIT rowAdded();
         if (m_rows.size() > RowLimit) {
             const int drop = int(m_rows.size()) - RowLimit * 9 / 10;
@@ -72,6 +74,27 @@ QStringList Transcript::cells(const Row& row)
              millis(row.firstCrMs) };
 }
 
+QStringList Transcript::stepHeaders()
+{
+    return { QStringLiteral("步骤"), QStringLiteral("结果"), QStringLiteral("步骤用时(ms)") };
+}
+
+QStringList Transcript::stepCells(const Row& row) { return { row.step, row.verdict, millis(row.stepMs) }; }
+
+bool Transcript::setStep(qint64 entry, const QString& step, const QString& verdict, std::optional<qint64> ms)
+{
+    const auto it = std::lower_bound(m_rows.begin(), m_rows.end(), entry,
+                                     [](const Row& row, qint64 n) { return row.entry < n; });
+    if (it == m_rows.end() || it->entry != entry) {
+        return false;
+    }
+    it->step = step;
+    it->verdict = verdict;
+    it->stepMs = ms;
+    Q_EMIT rowChanged(int(it - m_rows.begin()));
+    return true;
+}
+
 QByteArray Transcript::csv() const
 {
     QString out;
@@ -82,9 +105,9 @@ QByteArray Transcript::csv() const
         }
         out += fields.join(u',') + QStringLiteral("\r\n");
     };
-    line(headers());
+    line(headers() + stepHeaders());
     for (const Row& row : m_rows) {
-        line(cells(row));
+        line(cells(row) + stepCells(row));
     }
     return out.toUtf8();
 }

@@ -25,6 +25,11 @@ public:
         bool replyCut = false; // longer than ReplyLimit
         std::optional<qint64> firstByteMs; // after the send
         std::optional<qint64> firstCrMs;
+        qint64 entry = -1; // its number in the record
+        // Filled in for the sends of an automatic sequence: which step, its verdict and time.
+        QString step;
+        QString verdict;
+        std::optional<qint64> stepMs;
     };
 
     explicit Transcript(const LineRecord& record, QObject* parent = nullptr);
@@ -37,12 +42,21 @@ public:
     // The cells of a row as shown: time, key, sent, reply, ms to the first byte, ms to the first CR.
     static QStringList cells(const Row& row);
     static QStringList headers();
+    // The sequence columns: step, verdict, milliseconds (the CSV export has them after the others).
+    static QStringList stepHeaders();
+    static QStringList stepCells(const Row& row);
+
+    // Gives the row of record entry `entry` a sequence step, its verdict and its time; false when
+    // that row is not (or no longer) here.
+    bool setStep(qint64 entry, const QString& step, const QString& verdict, std::optional<qint64> ms);
 
 Q_SIGNALS:
     void rowAdded();
     // The last row's reply or times changed.
     void lastRowChanged();
     void rowsDropped(int count);
+    // The step columns of row `index` (into rows()) changed.
+    void rowChanged(int index);
     void cleared();
 
 private:

@@ -740,7 +740,7 @@ private Q_SLOTS:
         const QStringList lines = QString::fromUtf8(test::readAll(csv)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 3);
         QVERIFY(test::readAll(csv).startsWith("\xEF\xBB\xBF"));
-        QCOMPARE(lines[0], QStringLiteral("发送时间,按键,发送内容,回应,首字节(ms),首个回车(ms)"));
+        QCOMPARE(lines[0], QStringLiteral("发送时间,按键,发送内容,回应,首字节(ms),首个回车(ms),步骤,结果,步骤用时(ms)"));
         QVERIFY(lines[1].contains(QStringLiteral(",Probe,AT<0D>,OK<0D>,")));
         window->grab().save(buildFolder() + QStringLiteral("/transcript-window.png"));
     }

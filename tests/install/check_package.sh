@@ -16,7 +16,7 @@ dev=$(ls "$work"/pkg/comkeys-slider-dev_*.deb)
 
 dpkg-deb -c "$tool" | awk '{print $6}' >"$work/tool.list"
 for f in ./usr/bin/comkeys ./usr/bin/comkeys-sim ./usr/share/applications/comkeys.desktop \
-         ./usr/share/icons/hicolor/scalable/apps/comkeys.svg; do
+         ./usr/share/icons/hicolor/scalable/apps/comkeys.svg ./usr/share/man/man1/comkeys.1.gz; do
     grep -qx "$f" "$work/tool.list" || fail "comkeys lacks $f"
 done
 depends=$(dpkg-deb -f "$tool" Depends)

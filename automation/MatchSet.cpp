@@ -1,0 +1,156 @@
+#include "MatchSet.h"
+
+#include <deque>
+
+namespace comkeys {
+
+bool MatchSet::Automaton::add(int index, QByteArrayView bytes)
+{
+    if (states() + bytes.size() > MaxStates) {
+        return false;
+    }
+    qint32 state = 0;
+    for (char c : bytes) {
+        qint32& next = m_next[std::size_t(state) * 256 + uchar(c)];
+        if (next < 0) {
+            next = states();
+            m_output.push_back(-1);
+            m_next.resize(m_next.size() + 256, -1);
+        }
+        state = m_next[std::size_t(state) * 256 + uchar(c)];
+    }
+    m_outputs.push_back({ int(m_slots.size()), m_output[std::size_t(state)] });
+    m_output[std::size_t(state)] = qint32(m_outputs.size() - 1);
+    m_slots.push_back({ index, bytes.size(), 0 });
+    return true;
+}
+
+void MatchSet::Automaton::build()
+{
+    // Breadth first: each state's failure state is complete before its children need it.
+    std::vector<qint32> failure(std::size_t(states()), 0);
+    m_dictionary.assign(std::size_t(states()), -1);
+    std::deque<qint32> queue;
+    for (int c = 0; c < 256; ++c) {
+        qint32& next = m_next[std::size_t(c)];
+        if (next < 0) {
+            next = 0;
+        } else {
+            queue.push_back(next);
+        }
+    }
+    while (!queue.empty()) {
+        const qint32 s = queue.front();
+        queue.pop_front();
+        const qint32 f = failure[std::size_t(s)];
+        m_dictionary[std::size_t(s)] = m_output[std::size_t(f)] >= 0 ? f : m_dictionary[std::size_t(f)];
+        for (int c = 0; c < 256; ++c) {
+            qint32& next = m_next[std::size_t(s) * 256 + std::size_t(c)];
+            const qint32 viaFailure = m_next[std::size_t(f) * 256 + std::size_t(c)];
+            if (next < 0) {
+                next = viaFailure;
+            } else {
+                failure[std::size_t(next)] = viaFailure;
+                queue.push_back(next);
+            }
+        }
+    }
+}
+
+void MatchSet::Automaton::feed(QByteArrayView bytes, std::vector<int>& hits)
+{
+    const qint32* next = m_next.data();
+    qint32 state = m_state;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        state = next[std::size_t(state) * 256 + uchar(bytes[i])];
+        if (m_output[std::size_t(state)] < 0 && m_dictionary[std::size_t(state)] < 0) {
+            continue;
+        }
+        const qint64 end = m_position + i + 1;
+        for (qint32 s = state; s >= 0; s = m_dictionary[std::size_t(s)]) {
+            for (qint32 o = m_output[std::size_t(s)]; o >= 0; o = m_outputs[std::size_t(o)].second) {
+                Slot& slot = m_slots[std::size_t(m_outputs[std::size_t(o)].first)];
+                // Non-overlapping, as StreamMatcher: a match may not start before the last one ended.
+                if (end - slot.length >= slot.lastEnd) {
+                    ++hits[std::size_t(slot.index)];
+                    slot.lastEnd = end;
+                }
+            }
+        }
+    }
+    m_state = state;
+    m_position += bytes.size();
+}
+
+void MatchSet::Automaton::reset(int index)
+{
+    for (Slot& slot : m_slots) {
+        if (slot.index == index) {
+            slot.lastEnd = m_position;
+        }
+    }
+}
+
+MatchSet::MatchSet(const QList<Pattern>& patterns)
+    : m_hits(std::size_t(patterns.size()), 0)
+{
+    for (int i = 0; i < patterns.size(); ++i) {
+        const Pattern& p = patterns[i];
+        if (p.kind() != Pattern::Kind::Regex && p.caseSensitive() && m_exact.add(i, p.bytes())) {
+            m_where.push_back(0);
+        } else if (p.kind() != Pattern::Kind::Regex && !p.caseSensitive() && m_noCase.add(i, p.bytes())) {
+            m_where.push_back(1);
+        } else {
+            m_anyRegex = m_anyRegex || p.kind() == Pattern::Kind::Regex;
+            m_single.emplace_back(i, StreamMatcher(p));
+            m_where.push_back(2);
+        }
+    }
+    m_exact.build();
+    m_noCase.build();
+}
+
+const std::vector<int>& MatchSet::feed(const StreamMatcher::Chunk& chunk)
+{
+    std::fill(m_hits.begin(), m_hits.end(), 0);
+    if (!m_exact.isEmpty()) {
+        m_exact.feed(chunk.bytes(), m_hits);
+    }
+    if (!m_noCase.isEmpty()) {
+        m_noCase.feed(chunk.lowered(), m_hits);
+    }
+    if (m_anyRegex) {
+        // One string for every regular expression: what came before, then the chunk.
+        const QString shared = m_context + chunk.text();
+        for (auto& [index, matcher] : m_single) {
+            m_hits[std::size_t(index)] = matcher.feed(chunk, shared);
+        }
+        m_context = shared.right(StreamMatcher::ContextChars);
+    } else {
+        for (auto& [index, matcher] : m_single) {
+            m_hits[std::size_t(index)] = matcher.feed(chunk);
+        }
+    }
+    return m_hits;
+}
+
+void MatchSet::reset(int index)
+{
+    switch (m_where[std::size_t(index)]) {
+    case 0:
+        m_exact.reset(index);
+        return;
+    case 1:
+        m_noCase.reset(index);
+        return;
+    default:
+        break;
+    }
+    for (auto& [i, matcher] : m_single) {
+        if (i == index) {
+            matcher.reset();
+        }
+    }
+}
+
+} // namespace comkeys

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "Pattern.h"
+
+#include <QList>
+
+#include <optional>
+#include <vector>
+
+namespace comkeys {
+
+// Many patterns over one received stream, counted as StreamMatcher counts each of them. Text and
+// hex patterns are found together in one pass over each chunk (an Aho-Corasick automaton), so a
+// hundred answer rules cost little more than one; regular expressions are searched one by one.
+class MatchSet {
+public:
+    explicit MatchSet(const QList<Pattern>& patterns);
+
+    // For each pattern, the number of its matches that end in this chunk.
+    const std::vector<int>& feed(const StreamMatcher::Chunk& chunk);
+    // Pattern `index` starts afresh: no match reaches back before the next byte.
+    void reset(int index);
+
+private:
+    // The literal patterns of one case treatment, as a complete transition table.
+    class Automaton {
+    public:
+        static constexpr int MaxStates = 16384; // beyond this the patterns are matched one by one
+
+        bool add(int index, QByteArrayView bytes);
+        void build();
+        bool isEmpty() const { return m_slots.empty(); }
+        void feed(QByteArrayView bytes, std::vector<int>& hits);
+        void reset(int index);
+
+    private:
+        std::vector<qint32> m_next { std::vector<qint32>(256, -1) }; // state * 256 + byte
+        std::vector<qint32> m_output { -1 }; // per state: first entry in m_outputs, or -1
+        std::vector<std::pair<int, qint32>> m_outputs; // slot and the next entry, or -1
+        std::vector<qint32> m_dictionary; // per state: the nearest suffix state with output
+        struct Slot {
+            int index; // of the pattern
+            qsizetype length;
+            qint64 lastEnd; // stream position after its last match
+        };
+        std::vector<Slot> m_slots;
+        qint32 m_state = 0;
+        qint64 m_position = 0;
+        int states() const { return int(m_output.size()); }
+    };
+
+    std::vector<int> m_hits;
+    Automaton m_exact;
+    Automaton m_noCase;
+    // Regular expressions, and literals that did not fit an automaton.
+    std::vector<std::pair<int, StreamMatcher>> m_single;
+    std::vector<int> m_where; // per pattern: 0 exact, 1 no case, 2 single
+    bool m_anyRegex = false;
+    QString m_context; // the stream's last characters, for the regular expressions
+};
+
+} // namespace comkeys

@@ -181,8 +181,6 @@ int AutomationWindow::currentSequence() const
     return row >= 0 && row < m_sequences.size() ? row : -1;
 }
 
-void AutomationWindow::selectSequence(int index) { m_sequenceList->setCurrentRow(index); }
-
 void AutomationWindow::refuse(const QString& why) { m_problem->setText(why); }
 
 // --- sequences ---------------------------------------------------------------------------
@@ -224,7 +222,7 @@ QWidget* AutomationWindow::buildSequencePage()
     m_steps = table(page, QStringLiteral("步骤"),
                     { QStringLiteral("动作"), QStringLiteral("内容"), QStringLiteral("毫秒"), QStringLiteral("超时后"),
                       QStringLiteral("结果"), QStringLiteral("用时(ms)") });
-    const int widths[] = { 80, 260, 80, 120, 60 };
+    const int widths[] = { 70, 190, 60, 100, 50 };
     for (int c = 0; c < 5; ++c) {
         m_steps->setColumnWidth(c, widths[c]);
     }

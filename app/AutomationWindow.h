@@ -36,7 +36,6 @@ public:
 
     // The sequence shown, by its place in the list; -1 when there is none.
     int currentSequence() const;
-    void selectSequence(int index);
 
 Q_SIGNALS:
     // The answer rules' colour marks changed.

@@ -228,20 +228,21 @@ private:
 
     void chooseFromKeyMenu(int key, const QString& entry)
     {
-        bool chosen = false;
-        QTimer::singleShot(50, this, [&] {
+        // Shared, so a menu that never showed cannot leave the timer writing into a finished call.
+        const auto chosen = std::make_shared<bool>(false);
+        QTimer::singleShot(50, this, [chosen, entry] {
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
             for (QAction* a : menu ? menu->actions() : QList<QAction*>()) {
                 if (a->text() == entry) {
                     menu->close();
                     a->trigger();
-                    chosen = true;
+                    *chosen = true;
                 }
             }
         });
         FaceButton* button = m_window->keyButton(key);
         Q_EMIT button->customContextMenuRequested(button->rect().center());
-        QVERIFY(chosen);
+        QVERIFY(*chosen);
     }
 
     // "@N:" in front changes step N instead of adding one.

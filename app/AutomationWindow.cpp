@@ -144,9 +144,17 @@ AutomationWindow::AutomationWindow(KeyAutomation& automation)
             }
         }
     });
-    connect(&engine, &AutomationEngine::ruleFired, this, [this](int index, qint64 count) {
-        if (index < m_rules->rowCount()) {
-            setCell(m_rules, index, 2, QString::number(count));
+    // A rule can fire on every chunk of a flood: the counts are shown a few times a second.
+    m_countTimer.setInterval(200);
+    m_countTimer.setSingleShot(true);
+    connect(&m_countTimer, &QTimer::timeout, this, [this] {
+        for (int r = 0; r < m_rules->rowCount(); ++r) {
+            setCell(m_rules, r, 2, QString::number(m_automation.engine().ruleState(r).fired));
+        }
+    });
+    connect(&engine, &AutomationEngine::ruleFired, this, [this] {
+        if (!m_countTimer.isActive()) {
+            m_countTimer.start();
         }
     });
     connect(&engine, &AutomationEngine::rulePaused, this, [this](int index) {

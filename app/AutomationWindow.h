@@ -3,6 +3,7 @@
 #include "AutomationEngine.h"
 #include "ColourRule.h"
 
+#include <QTimer>
 #include <QWidget>
 
 class QComboBox;
@@ -76,6 +77,7 @@ private:
     QList<Sequence> m_sequences;
     QList<AnswerRule> m_ruleList;
     QString m_running; // the name of the sequence running, empty when none
+    QTimer m_countTimer;
 
     QTabWidget* m_tabs = nullptr;
     QListWidget* m_sequenceList = nullptr;

@@ -634,13 +634,12 @@ void AutomationWindow::run()
     }
     m_problem->clear();
     const Sequence& s = m_sequences[index];
+    const QString before = m_running;
     m_running = s.name;
     showSequence();
     QString error;
     if (!m_automation.engine().startSequence(s, &error)) {
-        if (!m_automation.engine().isSequenceRunning()) {
-            m_running.clear();
-        }
+        m_running = before; // the one running goes on, or none
         refuse(error);
     }
 }

@@ -3,6 +3,7 @@
 #include "DebugForm.h"
 #include "FileIo.h"
 #include "KeyGrid.h"
+#include "Profile.h"
 #include "Widgets.h"
 
 #include <QApplication>
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QAction>
 #include <QFileInfo>
 #include <QMenu>
 #include <QScreen>
@@ -146,6 +148,7 @@ PrivateDesign::PrivateDesign(Dialogs& dialogs, const QString& programFolder, QWi
     fillAtCreation();
     setTabOrder();
     wire();
+    wireAutomation();
     showStatus();
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -158,6 +161,7 @@ PrivateDesign::~PrivateDesign()
 {
     delete m_debugForm;
     delete m_transcriptWindow;
+    delete m_automationWindow;
 }
 
 void PrivateDesign::buildToolBar()
@@ -336,8 +340,22 @@ void PrivateDesign::wire()
     connect(m_keyCombo, &QComboBox::activated, this, [this](int index) { m_editor.keyChosen(index); });
     connect(m_command1, &QPushButton::clicked, this, [this] { m_editor.rename(m_keyName->text()); });
     connect(m_command2, &QPushButton::clicked, this, [this] { m_editor.resetAll(); });
-    connect(m_saveIniCmd, &QPushButton::clicked, this, [this] { m_files.saveAs(); });
-    connect(m_callIniCmd, &QPushButton::clicked, this, [this] { m_files.load(); });
+    // Save-as copies the working copy, so the automation is written there first; a load
+    // replaces the working copy, and its automation comes with it.
+    connect(m_saveIniCmd, &QPushButton::clicked, this, [this] {
+        m_automation->store();
+        m_files.saveAs();
+    });
+    connect(m_callIniCmd, &QPushButton::clicked, this, [this] {
+        QByteArray before;
+        QByteArray after;
+        (void)readWholeFile(m_files.workingCopy(), Profile::MaxFileBytes, &before);
+        m_files.load();
+        (void)readWholeFile(m_files.workingCopy(), Profile::MaxFileBytes, &after);
+        if (after != before) {
+            m_automation->reload(true);
+        }
+    });
 
     connect(&m_link, &SerialLink::statusChanged, this, &PrivateDesign::showStatus);
     connect(&m_link, &SerialLink::receiveCleared, m_text1, &ReceiveDisplay::clear);
@@ -411,6 +429,50 @@ void PrivateDesign::showTranscript()
     m_transcriptWindow->activateWindow();
 }
 
+void PrivateDesign::wireAutomation()
+{
+    m_automation = std::make_unique<KeyAutomation>(m_link, *this, workingCopyPath(m_folders.keySets), m_dialogs,
+                                                   [this] { return m_enterCheck->isChecked(); });
+    m_automation->reload(false);
+    for (int i = 0; i < KeyCount; ++i) {
+        FaceButton* key = m_keyButtons[std::size_t(i)];
+        key->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(key, &QWidget::customContextMenuRequested, this, [this, key, i](const QPoint& at) {
+            QMenu menu(this);
+            m_automation->addKeyMenuEntries(menu, i, this);
+            menu.exec(key->mapToGlobal(at));
+        });
+    }
+    AutomationEngine& engine = m_automation->engine();
+    connect(&engine, &AutomationEngine::repeatChanged, this, [this](int key) {
+        const std::optional<AutomationEngine::RepeatState> state = m_automation->engine().repeatState(key);
+        FaceButton* button = m_keyButtons[std::size_t(key)];
+        button->setMarked(state.has_value());
+        button->setToolTip(!state ? QString()
+                                  : QStringLiteral("每 %1 毫秒重复发送%2，已发送 %3 次，跳过 %4 次")
+                                        .arg(state->spec.intervalMs)
+                                        .arg(state->paused ? QStringLiteral("（串口没有打开，暂停中）") : QString())
+                                        .arg(state->sent)
+                                        .arg(state->skipped));
+    });
+    addAction(m_automation->stopAllAction()); // Esc
+    auto* sequences = new QAction(QStringLiteral("发送序列…"), this);
+    sequences->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));
+    connect(sequences, &QAction::triggered, this, &PrivateDesign::showAutomation);
+    addAction(sequences);
+    m_text1->addAction(sequences);
+}
+
+void PrivateDesign::showAutomation()
+{
+    if (!m_automationWindow) {
+        m_automationWindow = new AutomationWindow(*m_automation);
+    }
+    m_automationWindow->show();
+    m_automationWindow->raise();
+    m_automationWindow->activateWindow();
+}
+
 void PrivateDesign::saveReceived()
 {
     const std::optional<QString> path
@@ -451,6 +513,7 @@ void PrivateDesign::closeEvent(QCloseEvent* event)
     // The other windows go with the main window; nothing is asked or saved.
     delete m_debugForm;
     delete m_transcriptWindow;
+    delete m_automationWindow;
     event->accept();
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "AutomationWindow.h"
 #include "DebugForm.h"
+#include "KeyAutomation.h"
 #include "ReceiveDisplay.h"
 #include "TranscriptWindow.h"
 #include "Dialogs.h"
@@ -15,6 +17,7 @@
 #include <QSettings>
 #include <QWidget>
 #include <array>
+#include <memory>
 
 class QCheckBox;
 class QComboBox;
@@ -56,6 +59,11 @@ public:
     // Brings the transcript window (收发记录) on screen, creating it if needed.
     void showTranscript();
     TranscriptWindow* transcriptWindow() const { return m_transcriptWindow; }
+    // Repeats, sequences and automatic answers, kept in the working copy.
+    KeyAutomation& automation() { return *m_automation; }
+    // Brings the sequence window (发送序列) on screen, creating it if needed.
+    void showAutomation();
+    AutomationWindow* automationWindow() const { return m_automationWindow; }
     ReceiveDisplay* receiveDisplay() const { return m_text1; }
     // 保存接收数据…: the received bytes as they came (.bin) or the timed transcript (.txt).
     void saveReceived();
@@ -90,6 +98,8 @@ private:
     // The status area's context menu: switching automatic reconnection on and off.
     void statusMenu(const QPoint& at);
     DebugForm& ensureDebugForm();
+    // The automation's entries in the keys' caption menus, the window's actions and markers.
+    void wireAutomation();
 
     ToolFolders m_folders;
     Dialogs& m_dialogs;
@@ -98,6 +108,7 @@ private:
     SerialLink m_link;
     KeyEditor m_editor;
     KeySetFiles m_files;
+    std::unique_ptr<KeyAutomation> m_automation;
 
     QPushButton* m_command4 = nullptr;
     ReceiveDisplay* m_text1 = nullptr;
@@ -122,6 +133,7 @@ private:
     std::array<QLineEdit*, 192> m_keyTexts {};
     QPointer<DebugForm> m_debugForm;
     QPointer<TranscriptWindow> m_transcriptWindow;
+    QPointer<AutomationWindow> m_automationWindow;
 };
 
 } // namespace comkeys

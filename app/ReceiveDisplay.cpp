@@ -482,6 +482,8 @@ void ReceiveDisplay::contextMenuEvent(QContextMenuEvent* event)
     log->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     QAction* transcript = menu.addAction(QStringLiteral("收发记录"), this, &ReceiveDisplay::transcriptRequested);
     transcript->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    // The window's own actions offered here (发送序列…).
+    menu.addActions(actions());
     menu.exec(event->globalPos());
 }
 

@@ -17,6 +17,11 @@
 
 namespace comkeys {
 
+namespace {
+    // A row as shown: the send and reply, then the step of a sequence, its verdict and time.
+    QStringList rowCells(const Transcript::Row& row) { return Transcript::cells(row) + Transcript::stepCells(row); }
+} // namespace
+
 TranscriptModel::TranscriptModel(const Transcript& transcript, QObject* parent)
     : QAbstractTableModel(parent)
     , m_transcript(transcript)
@@ -32,6 +37,9 @@ TranscriptModel::TranscriptModel(const Transcript& transcript, QObject* parent)
             Q_EMIT dataChanged(index(m_rows - 1, 3), index(m_rows - 1, 5));
         }
     });
+    connect(&transcript, &Transcript::rowChanged, this, [this](int row) {
+        Q_EMIT dataChanged(index(row, 6), index(row, columnCount() - 1));
+    });
     auto reset = [this] {
         beginResetModel();
         m_rows = int(m_transcript.rows().size());
@@ -45,7 +53,7 @@ int TranscriptModel::rowCount(const QModelIndex& parent) const { return parent.i
 
 int TranscriptModel::columnCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(Transcript::headers().size());
+    return parent.isValid() ? 0 : int(Transcript::headers().size() + Transcript::stepHeaders().size());
 }
 
 QVariant TranscriptModel::data(const QModelIndex& index, int role) const
@@ -54,9 +62,9 @@ QVariant TranscriptModel::data(const QModelIndex& index, int role) const
         return {};
     }
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
-        return Transcript::cells(m_transcript.rows()[std::size_t(index.row())]).value(index.column());
+        return rowCells(m_transcript.rows()[std::size_t(index.row())]).value(index.column());
     }
-    if (role == Qt::TextAlignmentRole && index.column() >= 4) {
+    if (role == Qt::TextAlignmentRole && (index.column() == 4 || index.column() == 5 || index.column() == 8)) {
         return int(Qt::AlignRight | Qt::AlignVCenter);
     }
     return {};
@@ -67,7 +75,8 @@ QVariant TranscriptModel::headerData(int section, Qt::Orientation orientation, i
     if (role != Qt::DisplayRole) {
         return {};
     }
-    return orientation == Qt::Horizontal ? QVariant(Transcript::headers().value(section)) : QVariant(section + 1);
+    return orientation == Qt::Horizontal ? QVariant((Transcript::headers() + Transcript::stepHeaders()).value(section))
+                                         : QVariant(section + 1);
 }
 
 TranscriptWindow::TranscriptWindow(Transcript& transcript, Dialogs& dialogs, QString folder)
@@ -80,7 +89,7 @@ TranscriptWindow::TranscriptWindow(Transcript& transcript, Dialogs& dialogs, QSt
 {
     setObjectName(QStringLiteral("TranscriptWindow"));
     setWindowTitle(QStringLiteral("收发记录"));
-    resize(900, 420);
+    resize(1180, 420);
     m_table->setObjectName(QStringLiteral("TranscriptTable"));
     m_table->setModel(m_model);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -88,8 +97,8 @@ TranscriptWindow::TranscriptWindow(Transcript& transcript, Dialogs& dialogs, QSt
     m_table->setWordWrap(false);
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
     m_table->horizontalHeader()->setStretchLastSection(false);
-    const int widths[] = { 100, 90, 160, 330, 80, 90 };
-    for (int c = 0; c < 6; ++c) {
+    const int widths[] = { 100, 90, 160, 330, 80, 90, 130, 50, 90 };
+    for (int c = 0; c < 9; ++c) {
         m_table->setColumnWidth(c, widths[c]);
     }
 
@@ -129,7 +138,7 @@ QString TranscriptWindow::selectedRowsText() const
     QStringList lines;
     for (int row : rows) {
         if (row < int(m_transcript.rows().size())) {
-            lines << Transcript::cells(m_transcript.rows()[std::size_t(row)]).join(u'\t');
+            lines << rowCells(m_transcript.rows()[std::size_t(row)]).join(u'\t');
         }
     }
     return lines.isEmpty() ? QString() : lines.join(u'\n') + u'\n';

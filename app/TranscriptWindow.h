@@ -26,8 +26,9 @@ private:
 };
 
 // 收发记录: every command sent, what the device answered until the next command, and how many
-// milliseconds it took to the first byte and to the first carriage return. Rows can be selected
-// and copied (tab-separated), and all of them exported as CSV.
+// milliseconds it took to the first byte and to the first carriage return; a send of a sequence
+// also has its step, verdict and time. Rows can be selected and copied (tab-separated), and all
+// of them exported as CSV.
 class TranscriptWindow : public QWidget {
     Q_OBJECT
 public:

@@ -63,6 +63,15 @@ void FaceButton::setFace(const QColor& color)
     setPalette(p);
 }
 
+void FaceButton::setMarked(bool marked)
+{
+    if (m_marked == marked) {
+        return;
+    }
+    m_marked = marked;
+    update();
+}
+
 void FaceButton::paintEvent(QPaintEvent*)
 {
     QStylePainter painter(this);
@@ -72,6 +81,15 @@ void FaceButton::paintEvent(QPaintEvent*)
     const int shift = sunken ? 1 : 0;
     painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
     painter.drawText(rect().translated(shift, shift), Qt::AlignCenter | Qt::TextShowMnemonic, text());
+    if (m_marked) {
+        // A green triangle in the top-left corner, clear of the centred caption.
+        const int side = std::max(6, height() / 3);
+        const QPoint corner = rect().topLeft() + QPoint(2 + shift, 2 + shift);
+        const QPoint triangle[3] = { corner, corner + QPoint(side, 0), corner + QPoint(0, side) };
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0, 160, 0));
+        painter.drawPolygon(triangle, 3);
+    }
     if (hasFocus()) {
         QStyleOptionFocusRect option;
         option.initFrom(this);

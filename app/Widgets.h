@@ -16,9 +16,16 @@ public:
     explicit FaceButton(const QString& text, QWidget* parent = nullptr);
     QColor face() const { return palette().color(QPalette::Button); }
     void setFace(const QColor& color);
+    // A key that sends by itself shows a marker in its corner; an unmarked button paints as
+    // it always did.
+    bool isMarked() const { return m_marked; }
+    void setMarked(bool marked);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    bool m_marked = false;
 };
 
 // The status indicator: an opaque filled circle with an outline in the default colour.

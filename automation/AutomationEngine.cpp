@@ -340,15 +340,20 @@ void AutomationEngine::markSend(quint64 id, const QString& label, Verdict verdic
     // Rows already marked for good are forgotten; only the last send can still change.
     m_sendMarks.removeIf(
         [id](const QHash<quint64, SendMark>::iterator it) { return it.key() != id && it->entry >= 0; });
+    const bool judged = m_sendMarks.contains(id);
     SendMark& mark = m_sendMarks[id];
-    mark.label = label;
-    mark.verdict = verdict;
-    mark.ms = ms;
+    // A send an expect failed stays failed in the report: a later expect on the same send (after
+    // a go-to) that passes must not hide the failure.
+    if (!judged || mark.verdict == Verdict::Passed || verdict != Verdict::Passed) {
+        mark.label = label;
+        mark.verdict = verdict;
+        mark.ms = ms;
+    }
     if (mark.entry < 0 && m_lastDone.first == id) {
         mark.entry = m_lastDone.second; // written at once, reported before the send returned
     }
     if (mark.entry >= 0) {
-        m_link.transcript().setStep(mark.entry, label, verdictText(verdict), ms);
+        m_link.transcript().setStep(mark.entry, mark.label, verdictText(mark.verdict), mark.ms);
     }
 }
 

@@ -82,37 +82,53 @@ qint64 WrappedText::lineOf(qint64 pos) const
     return m_firstLine + index;
 }
 
-void WrappedText::place(QChar c, qint64 pos)
+void WrappedText::place(qint64 from)
 {
-    if (c == u'\n') {
-        m_starts.push_back(pos + 1);
-        m_openStart = pos + 1;
-        m_x = 0;
-        m_break = -1;
-        m_afterBreak = 0;
-        return;
-    }
-    const qint32 w = c.unicode() < 256 ? m_fixed[c.unicode()] : m_fixedOther;
-    const bool blank = c == u' ';
-    // A blank may hang past the edge; anything else that does not fit starts a new line, at the
-    // last blank when the line has one.
-    if (!blank && m_x + w > m_fixedWidth && pos > m_starts.back()) {
-        if (m_break > m_starts.back()) {
-            m_starts.push_back(m_break);
-            m_x = m_afterBreak;
-        } else {
-            m_starts.push_back(pos);
-            m_x = 0;
+    // The line being filled lives in locals: this loop runs for every character that arrives.
+    qint32 x = m_x;
+    qint64 lastBreak = m_break;
+    qint32 afterBreak = m_afterBreak;
+    qint64 lineStart = m_starts.back();
+    const qint32 width = m_fixedWidth;
+    const QChar* chars = m_text.constData();
+    for (qsizetype i = qsizetype(from - m_base); i < m_text.size(); ++i) {
+        const qint64 pos = m_base + i;
+        const char16_t c = chars[i].unicode();
+        if (c == u'\n') {
+            lineStart = m_openStart = pos + 1;
+            m_starts.push_back(lineStart);
+            x = 0;
+            lastBreak = -1;
+            afterBreak = 0;
+            continue;
         }
-        m_break = -1;
-        m_afterBreak = 0;
+        const qint32 w = c < 256 ? m_fixed[c] : m_fixedOther;
+        // A blank may hang past the edge; anything else that does not fit starts a new line, at
+        // the last blank when the line has one.
+        if (c == u' ') {
+            x += w;
+            lastBreak = pos + 1;
+            afterBreak = 0;
+            continue;
+        }
+        if (x + w > width && pos > lineStart) {
+            if (lastBreak > lineStart) {
+                lineStart = lastBreak;
+                x = afterBreak;
+            } else {
+                lineStart = pos;
+                x = 0;
+            }
+            m_starts.push_back(lineStart);
+            lastBreak = -1;
+            afterBreak = 0;
+        }
+        x += w;
+        afterBreak += w;
     }
-    m_x += w;
-    m_afterBreak += w;
-    if (blank) {
-        m_break = pos + 1;
-        m_afterBreak = 0;
-    }
+    m_x = x;
+    m_break = lastBreak;
+    m_afterBreak = afterBreak;
 }
 
 void WrappedText::append(QStringView text)
@@ -120,10 +136,25 @@ void WrappedText::append(QStringView text)
     m_dirtyFrom = std::min(m_dirtyFrom, endLine() - 1);
     const qint64 from = end();
     m_text.append(text);
-    const QChar* chars = m_text.constData() + (from - m_base);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        place(chars[i], from + i);
+    place(from);
+    if (m_text.size() > m_limit) {
+        trim();
     }
+}
+
+void WrappedText::appendReceived(QByteArrayView bytes)
+{
+    m_dirtyFrom = std::min(m_dirtyFrom, endLine() - 1);
+    const qint64 from = end();
+    const qsizetype old = m_text.size();
+    m_text.resize(old + bytes.size());
+    char16_t* out = reinterpret_cast<char16_t*>(m_text.data()) + old;
+    for (char b : bytes) {
+        *out = uchar(b);
+        out += b != '\r';
+    }
+    m_text.truncate(out - reinterpret_cast<const char16_t*>(m_text.constData()));
+    place(from);
     if (m_text.size() > m_limit) {
         trim();
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 
 #include <array>
@@ -24,6 +25,9 @@ public:
     // the kept text anew.
     void setMetrics(const QFontMetricsF& metrics, qreal width);
     void append(QStringView text);
+    // Received bytes as the display shows them: each byte as the character of that code, carriage
+    // returns left out (they end lines in the log window instead); painted through shown().
+    void appendReceived(QByteArrayView bytes);
     // Replaces everything after the last '\n' (a line still being filled, such as a hex row).
     void replaceOpenLine(QStringView text);
     void clear();
@@ -54,8 +58,8 @@ public:
     static QChar shown(QChar c);
 
 private:
-    // Wraps the character just stored at pos.
-    void place(QChar c, qint64 pos);
+    // Wraps the characters just stored from position `from` on.
+    void place(qint64 from);
     void trim();
     void rewrap();
 

@@ -54,6 +54,7 @@ void WrappedText::clear()
     m_allDirty = true;
     m_text.clear();
     m_base = 0;
+    m_dead = 0;
     m_starts = { 0 };
     m_firstLine = 0;
     m_openStart = 0;
@@ -137,7 +138,7 @@ void WrappedText::append(QStringView text)
     const qint64 from = end();
     m_text.append(text);
     place(from);
-    if (m_text.size() > m_limit) {
+    if (m_text.size() - m_dead > m_limit) {
         trim();
     }
 }
@@ -155,7 +156,7 @@ void WrappedText::appendReceived(QByteArrayView bytes)
     }
     m_text.truncate(out - reinterpret_cast<const char16_t*>(m_text.constData()));
     place(from);
-    if (m_text.size() > m_limit) {
+    if (m_text.size() - m_dead > m_limit) {
         trim();
     }
 }
@@ -163,7 +164,7 @@ void WrappedText::appendReceived(QByteArrayView bytes)
 void WrappedText::replaceOpenLine(QStringView text)
 {
     // Back to the state right after the last '\n', then the line again.
-    const qint64 keep = std::max(m_openStart, m_base);
+    const qint64 keep = std::max(m_openStart, begin());
     m_dirtyFrom = std::min(m_dirtyFrom, lineOf(keep));
     m_text.truncate(qsizetype(keep - m_base));
     while (m_starts.size() > 1 && m_starts.back() > keep) {
@@ -192,15 +193,19 @@ void WrappedText::trim()
     const qint64 newBase = m_starts[drop];
     m_starts.erase(m_starts.begin(), m_starts.begin() + std::ptrdiff_t(drop));
     m_firstLine += qint64(drop);
-    dropFront(m_text, qsizetype(newBase - m_base));
-    m_base = newBase;
+    m_dead = qsizetype(newBase - m_base);
+    if (m_dead > m_text.size() / 2) {
+        dropFront(m_text, m_dead);
+        m_base = newBase;
+        m_dead = 0;
+    }
 }
 
 void WrappedText::rewrap()
 {
     m_allDirty = true;
-    const QString kept = m_text;
-    const qint64 base = m_base;
+    const QString kept = text();
+    const qint64 base = begin();
     const qint64 firstLine = m_firstLine;
     clear();
     m_base = base;

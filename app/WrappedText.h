@@ -37,11 +37,11 @@ public:
     qint64 lineStart(qint64 line) const { return m_starts[std::size_t(line - m_firstLine)]; }
     // One past the line's last character, its '\n' excluded.
     qint64 lineEnd(qint64 line) const;
-    qint64 begin() const { return m_base; }
+    qint64 begin() const { return m_base + m_dead; }
     qint64 end() const { return m_base + m_text.size(); }
     QChar at(qint64 pos) const { return m_text[qsizetype(pos - m_base)]; }
     QString text(qint64 from, qint64 to) const;
-    QString text() const { return m_text; }
+    QString text() const { return m_text.mid(m_dead); }
     // The line holding the position (a position at a line's end belongs to it).
     qint64 lineOf(qint64 pos) const;
     qreal advance(QChar c) const;
@@ -66,6 +66,9 @@ private:
     qsizetype m_limit;
     QString m_text;
     qint64 m_base = 0; // absolute offset of m_text[0]
+    // Trimmed characters still at the front of m_text: they go in one move once they outweigh
+    // the kept ones, so a long stream moves each character about once, not at every trim.
+    qsizetype m_dead = 0;
     std::deque<qint64> m_starts { 0 }; // absolute start of each visual line
     qint64 m_firstLine = 0;
     qint64 m_openStart = 0; // after the last '\n'

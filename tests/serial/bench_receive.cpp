@@ -4,7 +4,8 @@
 //   bench_receive WORKLOAD SECS   one workload: plain, lf or crlf floods; hex, timestamps or
 //                                 capture (a plain flood in that view, or captured to a file);
 //                                 paced11k or paced100k (CPU share at a serial rate); latency;
-//                                 naive (the per-byte baseline)
+//                                 naive (the per-byte baseline); cat-plain, cat-lf or cat-crlf
+//                                 (a bare cat of the same flood, for comparison)
 #include "DeviceSimulator.h"
 #include "PrivateDesign.h"
 #include "Startup.h"
@@ -30,6 +31,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace comkeys;
 
@@ -174,6 +176,14 @@ int runCat(const QString& pattern, double seconds)
     if (!cat.waitForStarted()) {
         return 1;
     }
+    auto cpu = [&cat] {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(cat.processId()));
+        if (!stat.open(QIODevice::ReadOnly)) {
+            return 0.0;
+        }
+        const QList<QByteArray> fields = stat.readAll().split(' ');
+        return fields.size() > 15 ? double(fields[13].toLongLong() + fields[14].toLongLong()) / double(::sysconf(_SC_CLK_TCK)) : 0.0;
+    };
     auto bytesRead = [&cat] {
         QFile io(QStringLiteral("/proc/%1/io").arg(cat.processId()));
         if (!io.open(QIODevice::ReadOnly)) {
@@ -188,11 +198,13 @@ int runCat(const QString& pattern, double seconds)
     };
     QThread::msleep(300);
     const qint64 before = bytesRead();
+    const double cpuBefore = cpu();
     QElapsedTimer clock;
     clock.start();
     QThread::msleep(qint64(seconds * 1000));
     const qint64 bytes = bytesRead() - before;
     const double elapsed = double(clock.nsecsElapsed()) / 1e9;
+    const double cpuUsed = cpu() - cpuBefore;
     cat.kill();
     cat.waitForFinished();
     sim.terminate();
@@ -201,7 +213,7 @@ int runCat(const QString& pattern, double seconds)
     out.setRealNumberNotation(QTextStream::FixedNotation);
     out.setRealNumberPrecision(2);
     out << "cat-" << pattern << ": " << double(bytes) / elapsed / 1e6 << " MB/s (" << bytes << " bytes) over " << elapsed
-        << " s" << Qt::endl;
+        << " s, CPU " << cpuUsed * 1e9 / double(std::max<qint64>(bytes, 1)) << " ns a byte" << Qt::endl;
     return before < 0 ? 1 : 0;
 }
 
@@ -326,6 +338,7 @@ int runWorkload(const QString& workload, double seconds)
     }
 
     const qint64 startBytes = window.uart().bytesReceived();
+    const double cpuStart = cpuSeconds();
     QElapsedTimer clock;
     clock.start();
     qint64 lastTick = 0;
@@ -343,11 +356,13 @@ int runWorkload(const QString& workload, double seconds)
     QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);
     loop.exec();
     const double elapsed = double(clock.nsecsElapsed()) / 1e9;
+    const double cpuUsed = cpuSeconds() - cpuStart;
     // The naive handler is still inside its first chunks when time is up: count what it showed.
     const qint64 bytes = naive ? naiveDisplay.text().size() : window.uart().bytesReceived() - startBytes;
     (void)window.uart().setPortOpen(false);
 
-    out << workload << ": " << double(bytes) / elapsed / 1e6 << " MB/s (" << bytes << " bytes) over " << elapsed << " s, worst stall "
+    out << workload << ": " << double(bytes) / elapsed / 1e6 << " MB/s (" << bytes << " bytes) over " << elapsed << " s, CPU " << cpuUsed * 1e9 / double(std::max<qint64>(bytes, 1))
+        << " ns a byte, worst stall "
         << double(std::max<qint64>(0, worstGap - 5'000'000)) / 1e6 << " ms, peak memory "
         << double(peakRssKiB()) / 1024 << " MiB";
     if (!naive) {

@@ -4,8 +4,7 @@
 //   bench_receive WORKLOAD SECS   one workload: plain, lf or crlf floods; hex, timestamps or
 //                                 capture (a plain flood in that view, or captured to a file);
 //                                 paced11k or paced100k (CPU share at a serial rate); latency;
-//                                 naive (the per-byte baseline); cat-plain, cat-lf or cat-crlf
-//                                 (a bare cat of the same flood, for comparison)
+//                                 cat-plain, cat-lf or cat-crlf (a bare cat of the same flood)
 #include "DeviceSimulator.h"
 #include "PrivateDesign.h"
 #include "Startup.h"
@@ -15,7 +14,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QStandardPaths>
@@ -279,18 +277,6 @@ int runWorkload(const QString& workload, double seconds)
         return 1;
     }
 
-    QLineEdit naiveDisplay; // the original design: the whole text rewritten per byte
-    const bool naive = workload == QStringLiteral("naive");
-    if (naive) {
-        QObject::disconnect(&window.uart(), &UartCom::OnComm, &window.link(), nullptr);
-        naiveDisplay.show();
-        QObject::connect(&window.uart(), &UartCom::OnComm, &naiveDisplay, [&](const QByteArray& input) {
-            for (char byte : input) {
-                naiveDisplay.setText(naiveDisplay.text() + QChar(uchar(byte)));
-            }
-        });
-    }
-
     window.link().openPressed(QStringLiteral("COM1"), QStringLiteral("115200"));
     if (!window.uart().PortOpen()) {
         QTextStream(stderr) << "cannot open the simulator: " << window.link().statusDetail() << "\n";
@@ -357,19 +343,16 @@ int runWorkload(const QString& workload, double seconds)
     loop.exec();
     const double elapsed = double(clock.nsecsElapsed()) / 1e9;
     const double cpuUsed = cpuSeconds() - cpuStart;
-    // The naive handler is still inside its first chunks when time is up: count what it showed.
-    const qint64 bytes = naive ? naiveDisplay.text().size() : window.uart().bytesReceived() - startBytes;
+    const qint64 bytes = window.uart().bytesReceived() - startBytes;
     (void)window.uart().setPortOpen(false);
 
     out << workload << ": " << double(bytes) / elapsed / 1e6 << " MB/s (" << bytes << " bytes) over " << elapsed << " s, CPU " << cpuUsed * 1e9 / double(std::max<qint64>(bytes, 1))
         << " ns a byte, worst stall "
         << double(std::max<qint64>(0, worstGap - 5'000'000)) / 1e6 << " ms, peak memory "
         << double(peakRssKiB()) / 1024 << " MiB";
-    if (!naive) {
-        out << ", log box " << window.debugForm()->text1()->blockCount() << " lines";
-        out << "; key press " << double(pressNs[pressNs.size() / 2]) / 1000 << " us median, "
-            << double(pressNs.back()) / 1000 << " us worst";
-    }
+    out << ", log box " << window.debugForm()->text1()->blockCount() << " lines";
+    out << "; key press " << double(pressNs[pressNs.size() / 2]) / 1000 << " us median, "
+        << double(pressNs.back()) / 1000 << " us worst";
 #ifdef COMKEYS_BENCH_VIEWS
     out << ", record " << window.link().record().cost() / (1024 * 1024) << " MiB";
     if (workload == QStringLiteral("capture")) {
@@ -443,9 +426,8 @@ int main(int argc, char* argv[])
     }
     out << "targets: stalls under 50 ms; paced CPU at most 5 %; latency median at most 16 ms" << Qt::endl;
     int rc = 0;
-    for (const char* workload : { "hex", "timestamps", "capture", "paced11k", "paced100k", "latency", "naive" }) {
-        const double secs = qstrcmp(workload, "naive") == 0 ? std::min(seconds, 10.0) : seconds;
-        rc |= QProcess::execute(self, { QString::fromLatin1(workload), QString::number(secs) });
+    for (const char* workload : { "hex", "timestamps", "capture", "paced11k", "paced100k", "latency" }) {
+        rc |= QProcess::execute(self, { QString::fromLatin1(workload), QString::number(seconds) });
     }
     return rc;
 }

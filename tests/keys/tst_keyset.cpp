@@ -286,70 +286,82 @@ private Q_SLOTS:
         }
     }
 
-    void loadQuestionsAndRefusals()
+    void load_data()
     {
-        ArrayKeys keys;
-        ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
-        const QString saved = m_dir->filePath(QStringLiteral("set.ini"));
-        writeAll(saved, "[KeyName]\r\nkey1=Loaded\r\n");
-        writeAll(m_working, "[KeyName]\r\nkey1=Working\r\n");
-
-        files.load(); // Cancel
-        QCOMPARE(dialogs.dialogs.size(), 1);
-        QCOMPARE(dialogs.dialogs[0].kind, FileDialogSettings::Kind::Open);
-        QCOMPARE(dialogs.dialogs[0].title, QStringLiteral("调入配置文件"));
-
-        dialogs.files = { m_dir->filePath(QStringLiteral("SET.INI")) };
-        files.load();
-        QCOMPARE(dialogs.texts(), QStringList { QStringLiteral("T文件类型不正确！") });
-
-        dialogs.messages.clear();
-        dialogs.files = { saved };
-        dialogs.answers = { MessageAnswer::No };
-        files.load();
-        QCOMPARE(dialogs.texts(), QStringList { QStringLiteral("确定要覆盖当前的配置吗？") });
-        QCOMPARE(dialogs.messages[0].title, QStringLiteral("提示"));
-        QCOMPARE(keys.captions[0], QStringLiteral("Key1"));
-        QCOMPARE(readAll(m_working), QByteArray("[KeyName]\r\nkey1=Working\r\n"));
-
-        // A name ending in .ini that names no file: asked, then told, and nothing changes.
-        dialogs.messages.clear();
-        dialogs.files = { m_dir->filePath(QStringLiteral("absent.ini")) };
-        dialogs.answers = { MessageAnswer::Yes };
-        files.load();
-        QCOMPARE(dialogs.messages.size(), 2);
-        QVERIFY(dialogs.texts()[1].startsWith(QStringLiteral("无法读取")));
-        QCOMPARE(keys.captions[0], QStringLiteral("Key1"));
-        QCOMPARE(readAll(m_working), QByteArray("[KeyName]\r\nkey1=Working\r\n"));
-
-        dialogs.files = { saved };
-        dialogs.answers = { MessageAnswer::Yes };
-        files.load();
-        QCOMPARE(keys.captions[0], QStringLiteral("Loaded"));
-        QVERIFY(readAll(m_working).contains("key1=Loaded\r\nkey2=Key2\r\n"));
-        QVERIFY(readAll(m_working).contains("Send192=Kestrelbay\r\n"));
-        QCOMPARE(readAll(saved), QByteArray("[KeyName]\r\nkey1=Loaded\r\n"));
+        QTest::addColumn<QString>("file"); // in the temporary folder; empty: Cancel
+        QTest::addColumn<QByteArray>("content"); // null: no such file
+        QTest::addColumn<QList<MessageAnswer>>("answers");
+        QTest::addColumn<QStringList>("texts"); // the messages shown, each by a part of it
+        QTest::addColumn<QString>("caption"); // key 1's caption afterwards; null: not checked
+        QTest::addColumn<QByteArray>("working"); // the working copy's start afterwards; null: unchanged
+        using A = QList<MessageAnswer>;
+        const A yes { MessageAnswer::Yes };
+        const QString ask = QStringLiteral("确定要覆盖当前的配置吗？");
+        const QByteArray set("[KeyName]\r\nkey1=Loaded\r\n");
+        QTest::newRow("cancel") << "" << QByteArray() << A {} << QStringList {} << "Mine" << QByteArray();
+        QTest::newRow("not .ini") << "SET.INI" << set << yes << QStringList { "T文件类型不正确！" } << "Mine" << QByteArray();
+        QTest::newRow("No keeps everything") << "set.ini" << set << A { MessageAnswer::No } << QStringList { ask } << "Mine"
+                                             << QByteArray();
+        QTest::newRow("no such file") << "absent.ini" << QByteArray() << yes << QStringList { ask, "无法读取" } << "Mine"
+                                      << QByteArray();
+        QTest::newRow("larger than any key set") << "huge.ini" << ("[KeyName]\r\n" + QByteArray(Profile::MaxFileBytes, ';'))
+                                                 << yes << QStringList { ask, "太大" } << "Mine" << QByteArray();
+        QTest::newRow("loaded") << "set.ini" << set << yes << QStringList { ask } << "Loaded"
+                                << QByteArray("[KeyName]\r\nkey1=Loaded\r\nkey2=Key2\r\n");
+        QTest::newRow("empty file gives defaults") << "empty.ini" << QByteArray("") << yes << QStringList { ask } << "Key1"
+                                                   << QByteArray("[KeyName]\r\nkey1=Key1\r\n");
+        QTest::newRow("the working copy itself") << "Modules/Temp.ini" << QByteArray("[KeyName]\r\nkey1=Self\r\n") << yes
+                                                 << QStringList { ask } << "Self" << QByteArray("[KeyName]\r\nkey1=Self\r\n");
+        // Not UTF-8 throughout: entries the load does not change keep their bytes.
+        const QByteArray mixed("[KeyName]\r\nkey1=\xE4\xB8\xAD\r\nkey2=caf\xE9\r\n[KeySend]\r\nSend1=\"AT\"\r\n");
+        QTest::newRow("bytes it cannot decode") << "mixed.ini" << mixed << yes << QStringList { ask } << QString()
+                                                << QByteArray("[KeyName]\r\nkey1=\xE4\xB8\xAD\r\nkey2=caf\xE9\r\nkey3=Key3\r\n");
     }
 
-    void loadEmptyFileGivesDefaults()
+    void load()
     {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        QFETCH(QList<MessageAnswer>, answers);
+        QFETCH(QStringList, texts);
+        QFETCH(QString, caption);
+        QFETCH(QByteArray, working);
         ArrayKeys keys;
-        keys.captions[2] = QStringLiteral("x");
-        keys.commands[2] = QStringLiteral("\"y\"");
-        ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
-        const QString empty = m_dir->filePath(QStringLiteral("empty.ini"));
-        writeAll(empty, QByteArray());
-        dialogs.files = { empty };
-        dialogs.answers = { MessageAnswer::Yes };
+        keys.captions[0] = QStringLiteral("Mine");
+        writeAll(m_working, "[KeyName]\r\nkey1=Working\r\n");
+        const QString path = m_dir->filePath(file);
+        if (!content.isNull()) {
+            writeAll(path, content);
+        }
+        ScriptedDialogs script;
+        script.files = { file.isEmpty() ? QString() : path };
+        script.answers = { answers.begin(), answers.end() };
+        KeySetFiles files(script, keys, m_working, m_dir->path());
         files.load();
-        QCOMPARE(keys.captions[2], QStringLiteral("Key3"));
-        QCOMPARE(keys.commands[2], QString());
-        ArrayKeys fresh;
-        const QString reference = m_dir->filePath(QStringLiteral("ref.ini"));
-        QVERIFY(WriteKeySet(reference, fresh));
-        QCOMPARE(readAll(m_working), readAll(reference));
+        QCOMPARE(script.dialogs.size(), 1);
+        QCOMPARE(script.dialogs[0].kind, FileDialogSettings::Kind::Open);
+        QCOMPARE(script.dialogs[0].title, QStringLiteral("调入配置文件"));
+        QCOMPARE(script.texts().size(), texts.size());
+        for (qsizetype i = 0; i < texts.size(); ++i) {
+            QVERIFY2(script.texts()[i].contains(texts[i]), qPrintable(script.texts()[i]));
+        }
+        if (!caption.isNull()) {
+            QCOMPARE(keys.captions[0], caption);
+        }
+        const QByteArray after = readAll(m_working);
+        if (working.isNull()) {
+            QCOMPARE(after, QByteArray("[KeyName]\r\nkey1=Working\r\n"));
+            if (content.size() > Profile::MaxFileBytes) { // refused unread, for writing too
+                QVERIFY(!WriteIniValue(path, QStringLiteral("KeyName"), QStringLiteral("key1"), QStringLiteral("x")));
+            }
+            QCOMPARE(readAll(path), content.isNull() ? QByteArray("<missing>") : content);
+            return;
+        }
+        QVERIFY2(after.startsWith(working), after.left(200).constData());
+        QVERIFY(after.contains("Send192=Kestrelbay\r\n"));
+        // What was loaded is what the working copy holds: writing the keys again changes no byte.
+        QVERIFY(WriteKeySet(m_working, keys));
+        QCOMPARE(readAll(m_working), after);
     }
 
     void everyKeyComesBackToItsPlace()
@@ -364,21 +376,6 @@ private Q_SLOTS:
         ReadKeySet(m_working, back);
         QCOMPARE(back.captions, keys.captions);
         QCOMPARE(back.commands, keys.commands);
-    }
-
-    void loadOfTheWorkingCopyItself()
-    {
-        ArrayKeys keys;
-        keys.captions[0] = QStringLiteral("Self");
-        QVERIFY(WriteKeySet(m_working, keys));
-        keys.captions[0] = QStringLiteral("Changed");
-        ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
-        dialogs.files = { m_working };
-        dialogs.answers = { MessageAnswer::Yes };
-        files.load();
-        QCOMPARE(keys.captions[0], QStringLiteral("Self"));
-        QVERIFY(readAll(m_working).contains("key1=Self\r\n"));
     }
 
     // Writes that cannot happen: a full disk and a read-only folder, for real.
@@ -465,45 +462,6 @@ private Q_SLOTS:
         editor.commandFocused();
         QCOMPARE(dialogs.messages.size(), 1);
         mendDisk();
-    }
-
-    void unreadableFilesChangeNoKey()
-    {
-        ArrayKeys keys;
-        keys.captions[0] = QStringLiteral("Mine");
-        ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
-        // The working copy itself, unreadable (larger than any key set), chosen for loading.
-        writeAll(m_working, "[KeyName]\r\n" + QByteArray(Profile::MaxFileBytes, ';'));
-        QVERIFY(!ReadKeySet(m_working, keys));
-        dialogs.files = { m_working };
-        dialogs.answers = { MessageAnswer::Yes };
-        files.load();
-        QCOMPARE(keys.captions[0], QStringLiteral("Mine"));
-        QVERIFY(dialogs.texts().last().contains(QStringLiteral("太大")));
-        QVERIFY(!WriteIniValue(m_working, QStringLiteral("KeyName"), QStringLiteral("key1"), QStringLiteral("x")));
-        QCOMPARE(QFileInfo(m_working).size(), Profile::MaxFileBytes + 11);
-    }
-
-    void loadKeepsBytesItCannotDecode()
-    {
-        // A file that is not UTF-8 throughout: entries the load does not change keep their bytes.
-        const QString mixed = m_dir->filePath(QStringLiteral("mixed.ini"));
-        const QByteArray key1("key1=\xE4\xB8\xAD\r\n");
-        const QByteArray key2("key2=caf\xE9\r\n");
-        writeAll(mixed, "[KeyName]\r\n" + key1 + key2 + "[KeySend]\r\nSend1=\"AT\"\r\n");
-        ArrayKeys keys;
-        ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
-        dialogs.files = { mixed };
-        dialogs.answers = { MessageAnswer::Yes };
-        files.load();
-        QVERIFY(dialogs.texts().size() == 1);
-        const QByteArray after = readAll(m_working);
-        QVERIFY(after.startsWith("[KeyName]\r\n" + key1 + key2 + "key3=Key3\r\n"));
-        QVERIFY(after.contains("[KeySend]\r\nSend1=\"AT\"\r\nSend2=Kestrelbay\r\n"));
-        QVERIFY(WriteKeySet(m_working, keys));
-        QCOMPARE(readAll(m_working), after);
     }
 
 private:

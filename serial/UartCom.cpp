@@ -344,10 +344,15 @@ void UartCom::onReadable()
     }
     // A trickle rests a moment to gather; a flood (bytes coming faster than a serial line
     // brings them) goes on at once.
-    const qint64 sinceLast = std::max<qint64>(m_sinceRead.isValid() ? m_sinceRead.nsecsElapsed() : 0, 100'000);
-    m_sinceRead.restart();
-    const bool flood = got >= FloodRead || got * 1'000'000 / sinceLast >= FloodBytesPerMs;
-    if (!flood) {
+    m_windowBytes += got;
+    if (!m_rateWindow.isValid()) {
+        m_rateWindow.start();
+    } else if (const qint64 ms = m_rateWindow.elapsed(); ms >= RateWindowMs) {
+        m_flooding = m_windowBytes >= FloodBytesPerMs * ms;
+        m_windowBytes = 0;
+        m_rateWindow.restart();
+    }
+    if (!m_flooding && got < FloodRead) {
         m_readable->setEnabled(false);
         m_readRest->start();
     }

@@ -44,9 +44,8 @@ public:
     // taken in chunks of a few milliseconds rather than a wake-up for each of them. The first
     // byte after a quiet spell is read at once.
     static constexpr int ReadRestMs = 4;
-    // A line counts as flooded, and reads do not rest, when a read finds about as much as a
-    // terminal holds, or bytes come faster than any serial line brings them (a 12 Mbaud
-    // adapter: about 1200 a millisecond).
+    // Reads do not rest when one finds about as much as a terminal holds, or while bytes come
+    // faster than any serial line brings them (a 12 Mbaud adapter: about 1200 a millisecond).
     static constexpr qsizetype FloodRead = 2048;
     static constexpr qint64 FloodBytesPerMs = 2000;
     // Bytes taken in one wake-up at most, so a flood still leaves the window time to paint.
@@ -138,7 +137,12 @@ private:
     QSocketNotifier* m_writable = nullptr;
     QSocketNotifier* m_readable = nullptr;
     QTimer* m_readRest = nullptr;
-    QElapsedTimer m_sinceRead;
+    // The line's rate over the last RateWindowMs: one slow read in a flood (the device's side
+    // paused a moment) does not make it rest.
+    static constexpr qint64 RateWindowMs = 20;
+    QElapsedTimer m_rateWindow;
+    qint64 m_windowBytes = 0;
+    bool m_flooding = false;
     QByteArray m_readBuffer; // ReadBurst bytes, reused by every read
     std::deque<Pending> m_queue;
     qsizetype m_queuedBytes = 0;

@@ -74,6 +74,9 @@ void DebugForm::sync()
     }
     m_clears = m_log.clears();
     m_synced = m_log.total();
+    // A log outrunning the box (a flood of marker lines) is laid out a few times a second, not
+    // at every frame: nobody reads it at that speed, and the box would take a core.
+    m_timer.setInterval(fresh > ViewChars ? 250 : 30);
     bar->setValue(following || restart ? bar->maximum() : kept);
 }
 

@@ -272,18 +272,22 @@ void SerialLink::onComm(const QByteArray& a)
     m_record.addReceived(a, QDateTime::currentMSecsSinceEpoch());
     if (a[0] == '#') {
         m_state.Recv_Mark.clear();
+        m_markerLine.clear();
     }
-    const QString header = markerHeader() + QStringLiteral("\r\n");
     const char* p = a.constData();
     const char* end = p + a.size();
     bool logged = false;
     while (const char* cr = static_cast<const char*>(std::memchr(p, CR, std::size_t(end - p)))) {
-        // Without a '#' chunk the markers would grow for ever; beyond the limit they stay put.
+        // Without a '#' chunk the markers would grow for ever; beyond the limit they stay put,
+        // and the same marker line goes to the log again and again without being copied.
         if (m_state.Recv_Mark.size() < MarkerLimit * 4) {
             m_state.Recv_Mark += QStringLiteral("<CR>");
+            m_markerLine.clear();
         }
-        m_log.append(m_state.Recv_Mark);
-        m_log.append(header);
+        if (m_markerLine.isEmpty()) {
+            m_markerLine = m_state.Recv_Mark + markerHeader() + QStringLiteral("\r\n");
+        }
+        m_log.append(m_markerLine);
         logged = true;
         p = cr + 1;
     }

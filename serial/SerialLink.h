@@ -83,6 +83,7 @@ private:
     QColor m_indicator = QColor(255, 0, 0);
     QString m_detail;
     TextBuffer m_log;
+    QString m_markerLine; // Recv_Mark with the header, while Recv_Mark stays as it is
     struct Awaiting {
         QString log;
         QByteArray bytes;

@@ -10,19 +10,18 @@ TextBuffer::TextBuffer(qsizetype limit)
 {
 }
 
-void TextBuffer::append(QStringView more)
+void TextBuffer::append(const QString& more)
 {
-    while (!more.isEmpty()) {
-        if (m_blocks.empty() || m_blocks.back().size() >= BlockChars) {
-            m_blocks.emplace_back();
-            m_blocks.back().reserve(BlockChars);
+    if (more.size() >= SharedChars) {
+        m_pieces.push_back(more);
+    } else if (!more.isEmpty()) {
+        if (m_pieces.empty() || m_pieces.back().size() >= BlockChars) {
+            m_pieces.emplace_back();
+            m_pieces.back().reserve(BlockChars);
         }
-        QString& block = m_blocks.back();
-        const qsizetype take = std::min(more.size(), BlockChars - block.size());
-        block.append(more.first(take));
-        more = more.sliced(take);
-        m_size += take;
+        m_pieces.back().append(more);
     }
+    m_size += more.size();
     if (m_size <= m_limit) {
         return;
     }
@@ -31,9 +30,9 @@ void TextBuffer::append(QStringView more)
     m_size -= drop;
     m_trimmed += drop;
     m_skip += drop;
-    while (m_skip >= m_blocks.front().size()) {
-        m_skip -= m_blocks.front().size();
-        m_blocks.pop_front();
+    while (m_skip >= m_pieces.front().size()) {
+        m_skip -= m_pieces.front().size();
+        m_pieces.pop_front();
     }
 }
 
@@ -42,15 +41,15 @@ QString TextBuffer::tail(qsizetype n) const
     n = std::clamp<qsizetype>(n, 0, m_size);
     QString out;
     out.reserve(n);
-    // Back from the end to the block the tail starts in, then forward.
-    auto it = m_blocks.end();
-    qsizetype before = m_size + m_skip; // characters in the blocks before `it`
-    while (it != m_blocks.begin() && before > m_size + m_skip - n) {
+    // Back from the end to the piece the tail starts in, then forward.
+    auto it = m_pieces.end();
+    qsizetype before = m_size + m_skip; // characters in the pieces before `it`
+    while (it != m_pieces.begin() && before > m_size + m_skip - n) {
         --it;
         before -= it->size();
     }
     qsizetype from = m_size + m_skip - n - before;
-    for (; it != m_blocks.end(); ++it, from = 0) {
+    for (; it != m_pieces.end(); ++it, from = 0) {
         out += QStringView(*it).sliced(from);
     }
     return out;
@@ -66,7 +65,7 @@ void dropFront(QString& text, qsizetype n)
 
 void TextBuffer::clear()
 {
-    m_blocks.clear();
+    m_pieces.clear();
     m_skip = 0;
     m_size = 0;
     m_trimmed = 0;

@@ -7,9 +7,10 @@
 namespace comkeys {
 
 // A text that only grows at its end, as the log window holds it. It keeps at most `limit`
-// characters: past that its oldest quarter goes in one step. The text lives in blocks, so
-// neither appending nor trimming moves what is already kept. Views follow it through total()
-// and clears().
+// characters: past that its oldest quarter goes in one step. The text lives in pieces, so
+// neither appending nor trimming moves what is already kept, and a long text appended again
+// and again (a marker line) is kept shared rather than copied each time. Views follow it
+// through total() and clears().
 class TextBuffer {
 public:
     static constexpr qsizetype DefaultLimit = 4 * 1024 * 1024;
@@ -19,7 +20,7 @@ public:
     // The kept text, or its newest n characters.
     QString text() const { return tail(m_size); }
     QString tail(qsizetype n) const;
-    void append(QStringView more);
+    void append(const QString& more);
     void clear();
 
     // Characters ever appended since the last clear, trimmed ones included.
@@ -29,10 +30,11 @@ public:
 
 private:
     static constexpr qsizetype BlockChars = 64 * 1024;
+    static constexpr qsizetype SharedChars = 512; // appended texts this long stay a piece of their own
 
     qsizetype m_limit;
-    std::deque<QString> m_blocks;
-    qsizetype m_skip = 0; // trimmed characters still at the front of the first block
+    std::deque<QString> m_pieces;
+    qsizetype m_skip = 0; // trimmed characters still at the front of the first piece
     qsizetype m_size = 0; // kept characters
     qsizetype m_trimmed = 0;
     quint64 m_clears = 0;

@@ -49,7 +49,7 @@ public:
     static constexpr qsizetype FloodRead = 2048;
     static constexpr qint64 FloodBytesPerMs = 2000;
     // Bytes taken in one wake-up at most, so a flood still leaves the window time to paint.
-    static constexpr qsizetype ReadBurst = 256 * 1024;
+    static constexpr qsizetype ReadBurst = 64 * 1024;
 
     explicit UartCom(QStringList portFolders, QObject* parent = nullptr);
     ~UartCom() override;

@@ -5,6 +5,7 @@
 #include <QFontMetricsF>
 
 #include <algorithm>
+#include <cstring>
 
 namespace comkeys {
 
@@ -85,51 +86,52 @@ qint64 WrappedText::lineOf(qint64 pos) const
 
 void WrappedText::place(qint64 from)
 {
-    // The line being filled lives in locals: this loop runs for every character that arrives.
-    qint32 x = m_x;
-    qint64 lastBreak = m_break;
-    qint32 afterBreak = m_afterBreak;
-    qint64 lineStart = m_starts.back();
+    // This loop runs for every character that arrives: the line being filled lives in locals,
+    // positions are indexes into m_text, and the width after the last blank is kept as the
+    // line's width at that blank.
     const qint32 width = m_fixedWidth;
     const QChar* chars = m_text.constData();
-    for (qsizetype i = qsizetype(from - m_base); i < m_text.size(); ++i) {
-        const qint64 pos = m_base + i;
+    const qsizetype size = m_text.size();
+    qint32 x = m_x;
+    qint32 xAtBreak = m_x - m_afterBreak;
+    qsizetype lineStart = qsizetype(m_starts.back() - m_base);
+    qsizetype lastBreak = m_break < 0 ? -1 : qsizetype(m_break - m_base);
+    for (qsizetype i = qsizetype(from - m_base); i < size; ++i) {
         const char16_t c = chars[i].unicode();
-        if (c == u'\n') {
-            lineStart = m_openStart = pos + 1;
-            m_starts.push_back(lineStart);
-            x = 0;
-            lastBreak = -1;
-            afterBreak = 0;
-            continue;
-        }
         const qint32 w = c < 256 ? m_fixed[c] : m_fixedOther;
-        // A blank may hang past the edge; anything else that does not fit starts a new line, at
-        // the last blank when the line has one.
-        if (c == u' ') {
+        if (c == u' ' || c == u'\n') [[unlikely]] {
+            if (c == u'\n') {
+                lineStart = i + 1;
+                m_openStart = m_base + lineStart;
+                m_starts.push_back(m_openStart);
+                x = 0;
+                lastBreak = -1;
+                continue;
+            }
+            // A blank may hang past the edge.
             x += w;
-            lastBreak = pos + 1;
-            afterBreak = 0;
+            lastBreak = i + 1;
+            xAtBreak = x;
             continue;
         }
-        if (x + w > width && pos > lineStart) {
+        // Anything else that does not fit starts a new line, at the last blank when the line
+        // has one.
+        if (x + w > width && i > lineStart) [[unlikely]] {
             if (lastBreak > lineStart) {
                 lineStart = lastBreak;
-                x = afterBreak;
+                x -= xAtBreak;
             } else {
-                lineStart = pos;
+                lineStart = i;
                 x = 0;
             }
-            m_starts.push_back(lineStart);
+            m_starts.push_back(m_base + lineStart);
             lastBreak = -1;
-            afterBreak = 0;
         }
         x += w;
-        afterBreak += w;
     }
     m_x = x;
-    m_break = lastBreak;
-    m_afterBreak = afterBreak;
+    m_break = lastBreak < 0 ? -1 : m_base + lastBreak;
+    m_afterBreak = x - xAtBreak;
 }
 
 void WrappedText::append(QStringView text)
@@ -147,14 +149,14 @@ void WrappedText::appendReceived(QByteArrayView bytes)
 {
     m_dirtyFrom = std::min(m_dirtyFrom, endLine() - 1);
     const qint64 from = end();
-    const qsizetype old = m_text.size();
-    m_text.resize(old + bytes.size());
-    char16_t* out = reinterpret_cast<char16_t*>(m_text.data()) + old;
-    for (char b : bytes) {
-        *out = uchar(b);
-        out += b != '\r';
+    const char* p = bytes.data();
+    const char* end = p + bytes.size();
+    while (p < end) {
+        const char* cr = static_cast<const char*>(std::memchr(p, '\r', std::size_t(end - p)));
+        const char* runEnd = cr ? cr : end;
+        m_text.append(QLatin1StringView(p, runEnd - p));
+        p = runEnd + 1;
     }
-    m_text.truncate(out - reinterpret_cast<const char16_t*>(m_text.constData()));
     place(from);
     if (m_text.size() - m_dead > m_limit) {
         trim();

@@ -9,10 +9,16 @@
 
 namespace comkeys {
 
+namespace {
+    unsigned unit(QChar c) { return c.unicode(); }
+    unsigned unit(char c) { return uchar(c); }
+} // namespace
+
 WrappedText::WrappedText(qsizetype limit)
     : m_limit(limit)
 {
     m_advances.fill(8);
+    m_wrapFixed[' '] = m_wrapFixed['\n'] = WiderThanAnyLine;
 }
 
 QChar WrappedText::shown(QChar c)
@@ -34,8 +40,10 @@ void WrappedText::setMetrics(const QFontMetricsF& metrics, qreal width)
     for (std::size_t c = 0; c < 256; ++c) {
         m_fixed[c] = qint32(std::lround(m_advances[c] * 64));
     }
+    m_wrapFixed = m_fixed;
+    m_wrapFixed[' '] = m_wrapFixed['\n'] = WiderThanAnyLine;
     m_fixedOther = qint32(std::lround(m_otherAdvance * 64));
-    m_fixedWidth = qint32(std::lround(m_width * 64));
+    m_fixedWidth = qint32(std::min<qreal>(std::round(m_width * 64), MaxFixedWidth));
     rewrap();
 }
 
@@ -84,39 +92,44 @@ qint64 WrappedText::lineOf(qint64 pos) const
     return m_firstLine + index;
 }
 
-void WrappedText::place(qint64 from)
+template <class Char>
+void WrappedText::place(const Char* chars, qsizetype count, qsizetype first)
 {
     // This loop runs for every character that arrives: the line being filled lives in locals,
     // positions are indexes into m_text, and the width after the last blank is kept as the
-    // line's width at that blank.
+    // line's width at that blank. A character that fits, and is no blank or line feed, costs
+    // one look-up and one comparison.
     const qint32 width = m_fixedWidth;
-    const QChar* chars = m_text.constData();
-    const qsizetype size = m_text.size();
     qint32 x = m_x;
     qint32 xAtBreak = m_x - m_afterBreak;
     qsizetype lineStart = qsizetype(m_starts.back() - m_base);
     qsizetype lastBreak = m_break < 0 ? -1 : qsizetype(m_break - m_base);
-    for (qsizetype i = qsizetype(from - m_base); i < size; ++i) {
-        const char16_t c = chars[i].unicode();
-        const qint32 w = c < 256 ? m_fixed[c] : m_fixedOther;
-        if (c == u' ' || c == u'\n') [[unlikely]] {
-            if (c == u'\n') {
-                lineStart = i + 1;
-                m_openStart = m_base + lineStart;
-                m_starts.push_back(m_openStart);
-                x = 0;
-                lastBreak = -1;
-                continue;
-            }
-            // A blank may hang past the edge.
+    for (qsizetype k = 0; k < count; ++k) {
+        const unsigned c = unit(chars[k]);
+        const qint32 w = c < 256 ? m_wrapFixed[c] : m_fixedOther;
+        if (x + w <= width) [[likely]] {
             x += w;
+            continue;
+        }
+        const qsizetype i = first + k;
+        if (c == u'\n') {
+            lineStart = i + 1;
+            m_openStart = m_base + lineStart;
+            m_starts.push_back(m_openStart);
+            x = 0;
+            lastBreak = -1;
+            continue;
+        }
+        if (c == u' ') {
+            // A blank may hang past the edge.
+            x += m_fixed[c];
             lastBreak = i + 1;
             xAtBreak = x;
             continue;
         }
         // Anything else that does not fit starts a new line, at the last blank when the line
         // has one.
-        if (x + w > width && i > lineStart) [[unlikely]] {
+        if (i > lineStart) {
             if (lastBreak > lineStart) {
                 lineStart = lastBreak;
                 x -= xAtBreak;
@@ -139,7 +152,7 @@ void WrappedText::append(QStringView text)
     m_dirtyFrom = std::min(m_dirtyFrom, endLine() - 1);
     const qint64 from = end();
     m_text.append(text);
-    place(from);
+    place(text.data(), text.size(), qsizetype(from - m_base));
     if (m_text.size() - m_dead > m_limit) {
         trim();
     }
@@ -148,16 +161,16 @@ void WrappedText::append(QStringView text)
 void WrappedText::appendReceived(QByteArrayView bytes)
 {
     m_dirtyFrom = std::min(m_dirtyFrom, endLine() - 1);
-    const qint64 from = end();
     const char* p = bytes.data();
     const char* end = p + bytes.size();
     while (p < end) {
         const char* cr = static_cast<const char*>(std::memchr(p, '\r', std::size_t(end - p)));
         const char* runEnd = cr ? cr : end;
+        const qsizetype first = m_text.size();
         m_text.append(QLatin1StringView(p, runEnd - p));
+        place(p, runEnd - p, first);
         p = runEnd + 1;
     }
-    place(from);
     if (m_text.size() - m_dead > m_limit) {
         trim();
     }

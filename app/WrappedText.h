@@ -58,8 +58,10 @@ public:
     static QChar shown(QChar c);
 
 private:
-    // Wraps the characters just stored from position `from` on.
-    void place(qint64 from);
+    // Wraps the characters just stored from index `first` of m_text on; `chars` holds the same
+    // characters (QChar, or bytes taken as Latin-1).
+    template <class Char>
+    void place(const Char* chars, qsizetype count, qsizetype first);
     void trim();
     void rewrap();
 
@@ -77,8 +79,13 @@ private:
     qreal m_otherAdvance = 8;
     // The same widths in 1/64 pixel, for the wrapping loop.
     std::array<qint32, 256> m_fixed {};
+    // The same, with blanks and line feeds wider than any line, so they always leave the fast
+    // path of the wrapping loop.
+    static constexpr qint32 MaxFixedWidth = 1 << 28;
+    static constexpr qint32 WiderThanAnyLine = 1 << 29;
+    std::array<qint32, 256> m_wrapFixed {};
     qint32 m_fixedOther = 8 * 64;
-    qint32 m_fixedWidth = 1 << 30;
+    qint32 m_fixedWidth = MaxFixedWidth;
     // The line being filled: its width, and the last place it may break (after a blank).
     qint64 m_dirtyFrom = 0;
     bool m_allDirty = true;

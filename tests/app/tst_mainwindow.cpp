@@ -546,9 +546,6 @@ private Q_SLOTS:
         auto* text1 = m_window->receiveDisplay();
         QTRY_COMPARE(text1->text(), QStringLiteral("OK"));
         QTRY_VERIFY(text1->paintedEnd() == 2);
-        QCOMPARE(m_sim->received(), QByteArray("AT\r"));
-        QCOMPARE(m_window->link().logText().text(),
-                 QStringLiteral("AT     <CR>\r\n<CR>           *****************接收数据\r\n"));
         m_window->grab().save(buildFolder() + QStringLiteral("/main-window-after-AT.png"));
         // A drag over the text selects it, Ctrl+C copies exactly that.
         const QRect area = text1->contentsRect();
@@ -607,9 +604,6 @@ private Q_SLOTS:
         QTest::keyClick(text1, Qt::Key_End, Qt::ControlModifier);
         QVERIFY(text1->isFollowing());
         m_window->grab().save(buildFolder() + QStringLiteral("/receive-display-scrolled.png"));
-
-        m_window->showLog();
-        QTRY_VERIFY(m_window->debugForm()->text1()->toPlainText().contains(QStringLiteral("接收数据")));
 
         // The clear button empties the display, not the record.
         QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("Command4")), Qt::LeftButton);

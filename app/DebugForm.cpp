@@ -66,14 +66,17 @@ void DebugForm::sync()
     const qsizetype fresh = m_log.total() - m_synced;
     const bool restart = m_log.clears() != m_clears || fresh < 0 || fresh > ViewChars;
     if (restart) {
-        m_text1->setPlainText(forView(QStringView(m_log.text()).right(ViewChars)));
+        m_text1->setPlainText(forView(m_log.tail(ViewChars)));
     } else if (fresh > 0) {
         QTextCursor cursor(m_text1->document());
         cursor.movePosition(QTextCursor::End);
-        cursor.insertText(forView(QStringView(m_log.text()).right(fresh)));
+        cursor.insertText(forView(m_log.tail(fresh)));
     }
     m_clears = m_log.clears();
     m_synced = m_log.total();
+    // A log outrunning the box (a flood of marker lines) is laid out a few times a second, not
+    // at every frame: nobody reads it at that speed, and the box would take a core.
+    m_timer.setInterval(fresh > ViewChars ? 250 : 30);
     bar->setValue(following || restart ? bar->maximum() : kept);
 }
 

@@ -20,9 +20,8 @@
 #include <QMenu>
 #include <QScreen>
 #include <QSettings>
-#include <QShortcut>
+#include <QAction>
 
-#include <functional>
 #include <limits>
 
 namespace comkeys {
@@ -360,25 +359,27 @@ void PrivateDesign::wire()
     connect(&m_link, &SerialLink::statusChanged, this, &PrivateDesign::showStatus);
     connect(&m_link, &SerialLink::receiveCleared, m_text1, &ReceiveDisplay::clear);
     connect(&m_link, &SerialLink::logChanged, this, [this] { ensureDebugForm().scheduleSync(); });
-    connect(m_text1, &ReceiveDisplay::showLogRequested, this, &PrivateDesign::showLog);
-    connect(m_text1, &ReceiveDisplay::transcriptRequested, this, &PrivateDesign::showTranscript);
     connect(m_text1, &ReceiveDisplay::saveRequested, this, &PrivateDesign::saveReceived);
     connect(m_text1, &ReceiveDisplay::captureRequested, this, &PrivateDesign::toggleCapture);
     connect(m_text1, &ReceiveDisplay::clearRequested, this, [this] { m_link.clearReceive(); });
     connect(m_text1, &ReceiveDisplay::viewChanged, this,
             [](ReceiveDisplay::View view) { userSettings().setValue(QStringLiteral("display/view"), int(view)); });
-    const std::pair<QKeySequence, std::function<void()>> shortcuts[] = {
-        { QKeySequence(Qt::CTRL | Qt::Key_L), [this] { showLog(); } },
-        { QKeySequence(Qt::CTRL | Qt::Key_T), [this] { showTranscript(); } },
-        { QKeySequence(Qt::CTRL | Qt::Key_H),
-          [this] {
-              m_text1->setView(m_text1->view() == ReceiveDisplay::View::Hex ? ReceiveDisplay::View::Text
-                                                                             : ReceiveDisplay::View::Hex);
-          } },
-    };
-    for (const auto& [keys, action] : shortcuts) {
-        connect(new QShortcut(keys, this), &QShortcut::activated, this, action);
-    }
+    // Each shortcut exists once, as the window's action; the display's menu offers the same.
+    auto* hex = new QAction(QStringLiteral("十六进制显示"), this);
+    hex->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    hex->setCheckable(true);
+    connect(hex, &QAction::triggered, this,
+            [this](bool on) { m_text1->setView(on ? ReceiveDisplay::View::Hex : ReceiveDisplay::View::Text); });
+    connect(m_text1, &ReceiveDisplay::viewChanged, hex,
+            [hex](ReceiveDisplay::View view) { hex->setChecked(view == ReceiveDisplay::View::Hex); });
+    auto* log = new QAction(QStringLiteral("显示调试信息打印窗口"), this);
+    log->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    connect(log, &QAction::triggered, this, &PrivateDesign::showLog);
+    auto* transcript = new QAction(QStringLiteral("收发记录"), this);
+    transcript->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    connect(transcript, &QAction::triggered, this, &PrivateDesign::showTranscript);
+    addActions({ hex, log, transcript });
+    m_text1->offerActions(hex, { log, transcript });
     CaptureFile& capture = m_link.capture();
     connect(&capture, &CaptureFile::started, this, [this] {
         m_text1->setNote(QStringLiteral("● 正在捕获：") + QFileInfo(m_link.capture().path()).fileName());
@@ -460,7 +461,7 @@ void PrivateDesign::wireAutomation()
     sequences->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));
     connect(sequences, &QAction::triggered, this, &PrivateDesign::showAutomation);
     addAction(sequences);
-    m_text1->addAction(sequences);
+    m_text1->offerAction(sequences);
 }
 
 void PrivateDesign::showAutomation()

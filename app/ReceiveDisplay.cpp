@@ -83,6 +83,12 @@ void ReceiveDisplay::setNote(const QString& note)
     update();
 }
 
+void ReceiveDisplay::offerActions(QAction* hex, const QList<QAction*>& windows)
+{
+    m_hexAction = hex;
+    m_windowActions += windows;
+}
+
 void ReceiveDisplay::clear()
 {
     m_startEntry = m_record.nextNumber();
@@ -94,7 +100,6 @@ void ReceiveDisplay::rebuild()
 {
     m_lines.clear();
     m_row.clear();
-    m_atLineStart = true;
     m_anchor = m_cursor = -1;
     m_following = true;
     // Only the newest part of a long record is shown again: what the display keeps anyway.
@@ -164,27 +169,11 @@ void ReceiveDisplay::show(const LineRecord::Entry& entry)
         }
         return;
     }
-    QString text;
-    text.reserve(entry.bytes.size() + 16);
     if (m_view == View::Timestamps) {
-        if (!m_atLineStart) {
-            text += u'\n';
-        }
-        text += clockTime(entry.msecs) + u' ';
+        const bool atLineStart = m_lines.end() == m_lines.begin() || m_lines.at(m_lines.end() - 1) == u'\n';
+        m_lines.append((atLineStart ? QString() : QStringLiteral("\n")) + clockTime(entry.msecs) + u' ');
     }
-    // The text view holds what the display always held: every byte but carriage returns.
-    const char* p = entry.bytes.constData();
-    const char* end = p + entry.bytes.size();
-    while (p < end) {
-        const char* cr = static_cast<const char*>(std::memchr(p, '\r', std::size_t(end - p)));
-        const char* runEnd = cr ? cr : end;
-        text += QLatin1StringView(p, runEnd - p);
-        p = runEnd + 1;
-    }
-    if (!text.isEmpty()) {
-        m_lines.append(text);
-        m_atLineStart = text.back() == u'\n';
-    }
+    m_lines.appendReceived(entry.bytes);
 }
 
 void ReceiveDisplay::changed()
@@ -468,22 +457,15 @@ void ReceiveDisplay::contextMenuEvent(QContextMenuEvent* event)
     menu.addAction(m_note.isEmpty() ? QStringLiteral("开始捕获到文件…") : QStringLiteral("停止捕获"), this,
                    &ReceiveDisplay::captureRequested);
     menu.addSeparator();
-    QAction* hex = menu.addAction(QStringLiteral("十六进制显示"));
-    hex->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
-    hex->setCheckable(true);
-    hex->setChecked(m_view == View::Hex);
-    connect(hex, &QAction::toggled, this, [this](bool on) { setView(on ? View::Hex : View::Text); });
+    if (m_hexAction) {
+        menu.addAction(m_hexAction);
+    }
     QAction* stamps = menu.addAction(QStringLiteral("时间戳"));
     stamps->setCheckable(true);
     stamps->setChecked(m_view == View::Timestamps);
     connect(stamps, &QAction::toggled, this, [this](bool on) { setView(on ? View::Timestamps : View::Text); });
     menu.addSeparator();
-    QAction* log = menu.addAction(QStringLiteral("显示调试信息打印窗口"), this, &ReceiveDisplay::showLogRequested);
-    log->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
-    QAction* transcript = menu.addAction(QStringLiteral("收发记录"), this, &ReceiveDisplay::transcriptRequested);
-    transcript->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
-    // The window's own actions offered here (发送序列…).
-    menu.addActions(actions());
+    menu.addActions(m_windowActions);
     menu.exec(event->globalPos());
 }
 

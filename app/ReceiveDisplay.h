@@ -11,6 +11,8 @@
 #include <QFrame>
 #include <QTimer>
 
+class QAction;
+
 namespace comkeys {
 
 // The receive display: a read-only view of what arrived, black with light green text, wrapping,
@@ -43,10 +45,13 @@ public:
     void copy() const;
     // A note painted in the display's corner (the running capture), or nothing.
     void setNote(const QString& note);
+    // The window's actions this display's context menu offers too: the hex view, and the
+    // windows it opens.
+    void offerActions(QAction* hex, const QList<QAction*>& windows);
+    // One more of the window's actions offered on the context menu.
+    void offerAction(QAction* action) { m_windowActions.append(action); }
 
 Q_SIGNALS:
-    void showLogRequested();
-    void transcriptRequested();
     void saveRequested();
     void captureRequested();
     void clearRequested();
@@ -84,7 +89,6 @@ private:
     // (not in the font) sends its line through drawText and the font's fallbacks.
     QRawFont m_rawFont;
     std::array<quint32, 256> m_glyphs {};
-    bool m_atLineStart = true;
     View m_view = View::Text;
     qint64 m_startEntry = 0; // the first record entry since the last clear
     qint64 m_startReceived = 0; // received bytes before it: hex offsets count from here
@@ -95,6 +99,8 @@ private:
     qint64 m_anchor = -1; // selection, as text positions
     qint64 m_cursor = -1;
     QString m_note;
+    QAction* m_hexAction = nullptr;
+    QList<QAction*> m_windowActions;
     QTimer m_repaint;
     QElapsedTimer m_sincePaint;
     bool m_updatePending = false;

@@ -5,13 +5,20 @@
 #include <QFontMetricsF>
 
 #include <algorithm>
+#include <cstring>
 
 namespace comkeys {
+
+namespace {
+    unsigned unit(QChar c) { return c.unicode(); }
+    unsigned unit(char c) { return uchar(c); }
+} // namespace
 
 WrappedText::WrappedText(qsizetype limit)
     : m_limit(limit)
 {
     m_advances.fill(8);
+    m_wrapFixed[' '] = m_wrapFixed['\n'] = WiderThanAnyLine;
 }
 
 QChar WrappedText::shown(QChar c)
@@ -33,8 +40,10 @@ void WrappedText::setMetrics(const QFontMetricsF& metrics, qreal width)
     for (std::size_t c = 0; c < 256; ++c) {
         m_fixed[c] = qint32(std::lround(m_advances[c] * 64));
     }
+    m_wrapFixed = m_fixed;
+    m_wrapFixed[' '] = m_wrapFixed['\n'] = WiderThanAnyLine;
     m_fixedOther = qint32(std::lround(m_otherAdvance * 64));
-    m_fixedWidth = qint32(std::lround(m_width * 64));
+    m_fixedWidth = qint32(std::min<qreal>(std::round(m_width * 64), MaxFixedWidth));
     rewrap();
 }
 
@@ -54,6 +63,7 @@ void WrappedText::clear()
     m_allDirty = true;
     m_text.clear();
     m_base = 0;
+    m_dead = 0;
     m_starts = { 0 };
     m_firstLine = 0;
     m_openStart = 0;
@@ -82,37 +92,59 @@ qint64 WrappedText::lineOf(qint64 pos) const
     return m_firstLine + index;
 }
 
-void WrappedText::place(QChar c, qint64 pos)
+template <class Char>
+void WrappedText::place(const Char* chars, qsizetype count, qsizetype first)
 {
-    if (c == u'\n') {
-        m_starts.push_back(pos + 1);
-        m_openStart = pos + 1;
-        m_x = 0;
-        m_break = -1;
-        m_afterBreak = 0;
-        return;
-    }
-    const qint32 w = c.unicode() < 256 ? m_fixed[c.unicode()] : m_fixedOther;
-    const bool blank = c == u' ';
-    // A blank may hang past the edge; anything else that does not fit starts a new line, at the
-    // last blank when the line has one.
-    if (!blank && m_x + w > m_fixedWidth && pos > m_starts.back()) {
-        if (m_break > m_starts.back()) {
-            m_starts.push_back(m_break);
-            m_x = m_afterBreak;
-        } else {
-            m_starts.push_back(pos);
-            m_x = 0;
+    // This loop runs for every character that arrives: the line being filled lives in locals,
+    // positions are indexes into m_text, and the width after the last blank is kept as the
+    // line's width at that blank. A character that fits, and is no blank or line feed, costs
+    // one look-up and one comparison.
+    const qint32 width = m_fixedWidth;
+    qint32 x = m_x;
+    qint32 xAtBreak = m_x - m_afterBreak;
+    qsizetype lineStart = qsizetype(m_starts.back() - m_base);
+    qsizetype lastBreak = m_break < 0 ? -1 : qsizetype(m_break - m_base);
+    for (qsizetype k = 0; k < count; ++k) {
+        const unsigned c = unit(chars[k]);
+        const qint32 w = c < 256 ? m_wrapFixed[c] : m_fixedOther;
+        if (x + w <= width) [[likely]] {
+            x += w;
+            continue;
         }
-        m_break = -1;
-        m_afterBreak = 0;
+        const qsizetype i = first + k;
+        if (c == u'\n') {
+            lineStart = i + 1;
+            m_openStart = m_base + lineStart;
+            m_starts.push_back(m_openStart);
+            x = 0;
+            lastBreak = -1;
+            continue;
+        }
+        if (c == u' ') {
+            // A blank may hang past the edge.
+            x += m_fixed[c];
+            lastBreak = i + 1;
+            xAtBreak = x;
+            continue;
+        }
+        // Anything else that does not fit starts a new line, at the last blank when the line
+        // has one.
+        if (i > lineStart) {
+            if (lastBreak > lineStart) {
+                lineStart = lastBreak;
+                x -= xAtBreak;
+            } else {
+                lineStart = i;
+                x = 0;
+            }
+            m_starts.push_back(m_base + lineStart);
+            lastBreak = -1;
+        }
+        x += w;
     }
-    m_x += w;
-    m_afterBreak += w;
-    if (blank) {
-        m_break = pos + 1;
-        m_afterBreak = 0;
-    }
+    m_x = x;
+    m_break = lastBreak < 0 ? -1 : m_base + lastBreak;
+    m_afterBreak = x - xAtBreak;
 }
 
 void WrappedText::append(QStringView text)
@@ -120,11 +152,26 @@ void WrappedText::append(QStringView text)
     m_dirtyFrom = std::min(m_dirtyFrom, endLine() - 1);
     const qint64 from = end();
     m_text.append(text);
-    const QChar* chars = m_text.constData() + (from - m_base);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        place(chars[i], from + i);
+    place(text.data(), text.size(), qsizetype(from - m_base));
+    if (m_text.size() - m_dead > m_limit) {
+        trim();
     }
-    if (m_text.size() > m_limit) {
+}
+
+void WrappedText::appendReceived(QByteArrayView bytes)
+{
+    m_dirtyFrom = std::min(m_dirtyFrom, endLine() - 1);
+    const char* p = bytes.data();
+    const char* end = p + bytes.size();
+    while (p < end) {
+        const char* cr = static_cast<const char*>(std::memchr(p, '\r', std::size_t(end - p)));
+        const char* runEnd = cr ? cr : end;
+        const qsizetype first = m_text.size();
+        m_text.append(QLatin1StringView(p, runEnd - p));
+        place(p, runEnd - p, first);
+        p = runEnd + 1;
+    }
+    if (m_text.size() - m_dead > m_limit) {
         trim();
     }
 }
@@ -132,7 +179,7 @@ void WrappedText::append(QStringView text)
 void WrappedText::replaceOpenLine(QStringView text)
 {
     // Back to the state right after the last '\n', then the line again.
-    const qint64 keep = std::max(m_openStart, m_base);
+    const qint64 keep = std::max(m_openStart, begin());
     m_dirtyFrom = std::min(m_dirtyFrom, lineOf(keep));
     m_text.truncate(qsizetype(keep - m_base));
     while (m_starts.size() > 1 && m_starts.back() > keep) {
@@ -161,15 +208,19 @@ void WrappedText::trim()
     const qint64 newBase = m_starts[drop];
     m_starts.erase(m_starts.begin(), m_starts.begin() + std::ptrdiff_t(drop));
     m_firstLine += qint64(drop);
-    dropFront(m_text, qsizetype(newBase - m_base));
-    m_base = newBase;
+    m_dead = qsizetype(newBase - m_base);
+    if (m_dead > m_text.size() / 2) {
+        dropFront(m_text, m_dead);
+        m_base = newBase;
+        m_dead = 0;
+    }
 }
 
 void WrappedText::rewrap()
 {
     m_allDirty = true;
-    const QString kept = m_text;
-    const qint64 base = m_base;
+    const QString kept = text();
+    const qint64 base = begin();
     const qint64 firstLine = m_firstLine;
     clear();
     m_base = base;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 
 #include <array>
@@ -24,6 +25,9 @@ public:
     // the kept text anew.
     void setMetrics(const QFontMetricsF& metrics, qreal width);
     void append(QStringView text);
+    // Received bytes as the display shows them: each byte as the character of that code, carriage
+    // returns left out (they end lines in the log window instead); painted through shown().
+    void appendReceived(QByteArrayView bytes);
     // Replaces everything after the last '\n' (a line still being filled, such as a hex row).
     void replaceOpenLine(QStringView text);
     void clear();
@@ -33,11 +37,11 @@ public:
     qint64 lineStart(qint64 line) const { return m_starts[std::size_t(line - m_firstLine)]; }
     // One past the line's last character, its '\n' excluded.
     qint64 lineEnd(qint64 line) const;
-    qint64 begin() const { return m_base; }
+    qint64 begin() const { return m_base + m_dead; }
     qint64 end() const { return m_base + m_text.size(); }
     QChar at(qint64 pos) const { return m_text[qsizetype(pos - m_base)]; }
     QString text(qint64 from, qint64 to) const;
-    QString text() const { return m_text; }
+    QString text() const { return m_text.mid(m_dead); }
     // The line holding the position (a position at a line's end belongs to it).
     qint64 lineOf(qint64 pos) const;
     qreal advance(QChar c) const;
@@ -54,14 +58,19 @@ public:
     static QChar shown(QChar c);
 
 private:
-    // Wraps the character just stored at pos.
-    void place(QChar c, qint64 pos);
+    // Wraps the characters just stored from index `first` of m_text on; `chars` holds the same
+    // characters (QChar, or bytes taken as Latin-1).
+    template <class Char>
+    void place(const Char* chars, qsizetype count, qsizetype first);
     void trim();
     void rewrap();
 
     qsizetype m_limit;
     QString m_text;
     qint64 m_base = 0; // absolute offset of m_text[0]
+    // Trimmed characters still at the front of m_text: they go in one move once they outweigh
+    // the kept ones, so a long stream moves each character about once, not at every trim.
+    qsizetype m_dead = 0;
     std::deque<qint64> m_starts { 0 }; // absolute start of each visual line
     qint64 m_firstLine = 0;
     qint64 m_openStart = 0; // after the last '\n'
@@ -70,8 +79,13 @@ private:
     qreal m_otherAdvance = 8;
     // The same widths in 1/64 pixel, for the wrapping loop.
     std::array<qint32, 256> m_fixed {};
+    // The same, with blanks and line feeds wider than any line, so they always leave the fast
+    // path of the wrapping loop.
+    static constexpr qint32 MaxFixedWidth = 1 << 28;
+    static constexpr qint32 WiderThanAnyLine = 1 << 29;
+    std::array<qint32, 256> m_wrapFixed {};
     qint32 m_fixedOther = 8 * 64;
-    qint32 m_fixedWidth = 1 << 30;
+    qint32 m_fixedWidth = MaxFixedWidth;
     // The line being filled: its width, and the last place it may break (after a blank).
     qint64 m_dirtyFrom = 0;
     bool m_allDirty = true;

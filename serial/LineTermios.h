@@ -15,5 +15,8 @@ struct LineState {
 
 // Nothing when the descriptor is no terminal.
 std::optional<LineState> readLineState(int fd);
+// Sets a raw line (every byte passes as it is, no echo, no flow control) with these settings;
+// false when the descriptor is no terminal or the driver refuses them.
+bool applyLineState(int fd, const LineState& state);
 
 } // namespace comkeys

@@ -312,56 +312,40 @@ SerialLink::SendResult SerialLink::sendRoutine(bool enterChecked, quint64 id)
     return { false, false, false, 0, QStringLiteral("串口写入失败，命令没有发送：%1").arg(m_uart.errorString()) };
 }
 
-void SerialLink::onComm()
+void SerialLink::onComm(const QByteArray& a)
 {
-    if (m_uart.CommEvent() != UartCom::comEvReceive) {
+    if (m_uart.CommEvent() != UartCom::comEvReceive || a.isEmpty()) {
         return;
     }
-    m_uart.setInputLen(0);
-    const QByteArray a = m_uart.Input();
-    if (a.isEmpty()) {
-        return;
-    }
+    // The record is where the display, the transcript and the capture take the bytes from.
     m_record.addReceived(a, QDateTime::currentMSecsSinceEpoch());
     if (a[0] == '#') {
         m_state.Recv_Mark.clear();
+        m_markerLine.clear();
     }
-    const QString header = markerHeader() + QStringLiteral("\r\n");
-    QString display;
-    QString log;
     const char* p = a.constData();
     const char* end = p + a.size();
-    while (p < end) {
-        const char* cr = static_cast<const char*>(std::memchr(p, CR, std::size_t(end - p)));
-        const char* runEnd = cr ? cr : end;
-        display.append(QLatin1StringView(p, runEnd - p));
-        if (!cr) {
-            break;
-        }
-        // Without a '#' chunk the markers would grow for ever; beyond the limit they stay put.
+    bool logged = false;
+    while (const char* cr = static_cast<const char*>(std::memchr(p, CR, std::size_t(end - p)))) {
+        // Without a '#' chunk the markers would grow for ever; beyond the limit they stay put,
+        // and the same marker line goes to the log again and again without being copied.
         if (m_state.Recv_Mark.size() < MarkerLimit * 4) {
             m_state.Recv_Mark += QStringLiteral("<CR>");
+            m_markerLine.clear();
         }
-        log += m_state.Recv_Mark;
-        log += header;
+        if (m_markerLine.isEmpty()) {
+            m_markerLine = m_state.Recv_Mark + markerHeader() + QStringLiteral("\r\n");
+        }
+        m_log.append(m_markerLine);
+        logged = true;
         p = cr + 1;
     }
-    if (!display.isEmpty()) {
-        m_receive.append(display);
-        Q_EMIT receiveChanged();
-    }
-    if (!log.isEmpty()) {
-        m_log.append(log);
+    if (logged) {
         Q_EMIT logChanged();
     }
 }
 
-void SerialLink::clearReceive()
-{
-    m_receive.clear();
-    Q_EMIT receiveChanged();
-    Q_EMIT receiveCleared();
-}
+void SerialLink::clearReceive() { Q_EMIT receiveCleared(); }
 
 void SerialLink::clearLog()
 {

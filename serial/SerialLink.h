@@ -66,7 +66,6 @@ public:
     // Why the last open failed or the port closed by itself (Chinese); empty otherwise.
     QString statusDetail() const { return m_detail; }
 
-    const TextBuffer& receiveText() const { return m_receive; }
     const TextBuffer& logText() const { return m_log; }
     // Everything that went over the line, the per-command transcript and the capture to a file.
     LineRecord& record() { return m_record; }
@@ -79,8 +78,6 @@ public:
 Q_SIGNALS:
     // The status text, its colour or the indicator changed.
     void statusChanged();
-    // Text was appended to the receive display, or it was emptied.
-    void receiveChanged();
     // The receive display was emptied (the clear button).
     void receiveCleared();
     // Text was appended to the log window's text, or it was emptied.
@@ -91,7 +88,7 @@ Q_SIGNALS:
     void commandDone(quint64 id, qint64 entry);
 
 private:
-    void onComm();
+    void onComm(const QByteArray& input);
     SendResult sendRoutine(bool enterChecked, quint64 id = 0);
     void setStatus(Status status, const QString& detail = {});
     // A line of the link's own in the log window: a failed open, a lost or regained device.
@@ -105,8 +102,8 @@ private:
     Status m_status = Status::NeverOpened;
     QColor m_indicator = QColor(255, 0, 0);
     QString m_detail;
-    TextBuffer m_receive;
     TextBuffer m_log;
+    QString m_markerLine; // Recv_Mark with the header, while Recv_Mark stays as it is
     struct Awaiting {
         QString log;
         QByteArray bytes;

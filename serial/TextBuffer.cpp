@@ -10,20 +10,49 @@ TextBuffer::TextBuffer(qsizetype limit)
 {
 }
 
-void TextBuffer::append(QStringView more)
+void TextBuffer::append(const QString& more)
 {
-    if (more.size() >= m_limit) {
-        m_trimmed += m_text.size() + (more.size() - m_limit * 3 / 4);
-        m_text = more.right(m_limit * 3 / 4).toString();
+    if (more.size() >= SharedChars) {
+        m_pieces.push_back(more);
+    } else if (!more.isEmpty()) {
+        if (m_pieces.empty() || m_pieces.back().size() >= BlockChars) {
+            m_pieces.emplace_back();
+            m_pieces.back().reserve(BlockChars);
+        }
+        m_pieces.back().append(more);
+    }
+    m_size += more.size();
+    if (m_size <= m_limit) {
         return;
     }
-    m_text.append(more);
-    if (m_text.size() > m_limit) {
-        // Keep the newest three quarters, so the next trim is a quarter of the limit away.
-        const qsizetype drop = m_text.size() - m_limit * 3 / 4;
-        dropFront(m_text, drop);
-        m_trimmed += drop;
+    // Keep the newest three quarters, so the next trim is a quarter of the limit away.
+    const qsizetype drop = m_size - m_limit * 3 / 4;
+    m_size -= drop;
+    m_trimmed += drop;
+    m_skip += drop;
+    while (m_skip >= m_pieces.front().size()) {
+        m_skip -= m_pieces.front().size();
+        m_pieces.pop_front();
     }
+}
+
+QString TextBuffer::tail(qsizetype n) const
+{
+    n = std::clamp<qsizetype>(n, 0, m_size);
+    QString out;
+    out.reserve(n);
+    // Back from the end to the piece the tail starts in, then forward.
+    auto it = m_pieces.end();
+    qsizetype before = m_size + m_skip; // characters in the pieces before `it`
+    while (it != m_pieces.begin() && before > m_size + m_skip - n) {
+        --it;
+        before -= it->size();
+    }
+    qsizetype from = m_size + m_skip - n - before;
+    for (; it != m_pieces.end(); ++it, from = 0) {
+        out += QStringView(*it).sliced(from);
+    }
+    return out;
 }
 
 void dropFront(QString& text, qsizetype n)
@@ -36,7 +65,9 @@ void dropFront(QString& text, qsizetype n)
 
 void TextBuffer::clear()
 {
-    m_text.clear();
+    m_pieces.clear();
+    m_skip = 0;
+    m_size = 0;
     m_trimmed = 0;
     ++m_clears;
 }

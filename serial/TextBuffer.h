@@ -2,30 +2,40 @@
 
 #include <QString>
 
+#include <deque>
+
 namespace comkeys {
 
-// A text that only grows at its end, as the receive display and the log window hold it. It keeps
-// at most `limit` characters: past that its oldest part goes in one large step, so trimming
-// costs little per character. Views follow it through total() and clears().
+// A text that only grows at its end, as the log window holds it. It keeps at most `limit`
+// characters: past that its oldest quarter goes in one step. The text lives in pieces, so
+// neither appending nor trimming moves what is already kept, and a long text appended again
+// and again (a marker line) is kept shared rather than copied each time. Views follow it
+// through total() and clears().
 class TextBuffer {
 public:
     static constexpr qsizetype DefaultLimit = 4 * 1024 * 1024;
 
     explicit TextBuffer(qsizetype limit = DefaultLimit);
 
-    const QString& text() const { return m_text; }
-    void append(QStringView more);
+    // The kept text, or its newest n characters.
+    QString text() const { return tail(m_size); }
+    QString tail(qsizetype n) const;
+    void append(const QString& more);
     void clear();
 
     // Characters ever appended since the last clear, trimmed ones included.
-    qsizetype total() const { return m_trimmed + m_text.size(); }
+    qsizetype total() const { return m_trimmed + m_size; }
     // Counts clears, so a view knows when to start afresh.
     quint64 clears() const { return m_clears; }
-    qsizetype limit() const { return m_limit; }
 
 private:
+    static constexpr qsizetype BlockChars = 64 * 1024;
+    static constexpr qsizetype SharedChars = 512; // appended texts this long stay a piece of their own
+
     qsizetype m_limit;
-    QString m_text;
+    std::deque<QString> m_pieces;
+    qsizetype m_skip = 0; // trimmed characters still at the front of the first piece
+    qsizetype m_size = 0; // kept characters
     qsizetype m_trimmed = 0;
     quint64 m_clears = 0;
 };

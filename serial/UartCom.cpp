@@ -3,6 +3,7 @@
 #include "FileIo.h"
 #include "LineTermios.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -10,39 +11,31 @@
 #include <algorithm>
 
 #include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace comkeys {
 
 namespace {
-    QSerialPort::Parity parityOf(char p)
-    {
-        switch (p) {
-        case 'e':
-            return QSerialPort::EvenParity;
-        case 'o':
-            return QSerialPort::OddParity;
-        case 'm':
-            return QSerialPort::MarkParity;
-        case 's':
-            return QSerialPort::SpaceParity;
-        default:
-            return QSerialPort::NoParity;
-        }
-    }
-
-    QSerialPort::StopBits stopBitsOf(const QString& s)
-    {
-        if (s == QStringLiteral("2")) {
-            return QSerialPort::TwoStop;
-        }
-        return s == QStringLiteral("1.5") ? QSerialPort::OneAndHalfStop : QSerialPort::OneStop;
-    }
-
     QString describe(const LineState& s)
     {
         return QStringLiteral("%1,%2,%3,%4").arg(s.rate).arg(QChar::fromLatin1(s.parity)).arg(s.dataBits).arg(s.stopBits);
+    }
+
+    QString openErrorReason(int error)
+    {
+        QString reason = QStringLiteral("串口出错");
+        if (error == ENOENT || error == ENODEV || error == ENXIO) {
+            reason = QStringLiteral("设备不存在");
+        } else if (error == EACCES || error == EPERM || error == EBUSY || error == EWOULDBLOCK) {
+            reason = QStringLiteral("没有权限，或设备已被别的程序占用");
+        }
+        return reason + QStringLiteral("（") + QString::fromLocal8Bit(std::strerror(error)) + QStringLiteral("）");
     }
 } // namespace
 
@@ -78,40 +71,11 @@ std::optional<LineSettings> parseSettings(const QString& settings)
     return s;
 }
 
-QString portErrorReason(QSerialPort::SerialPortError error, const QString& systemText)
-{
-    QString reason;
-    switch (error) {
-    case QSerialPort::DeviceNotFoundError:
-        reason = QStringLiteral("设备不存在");
-        break;
-    case QSerialPort::PermissionError:
-        reason = QStringLiteral("没有权限，或设备已被别的程序占用");
-        break;
-    case QSerialPort::OpenError:
-        reason = QStringLiteral("设备已经打开");
-        break;
-    case QSerialPort::UnsupportedOperationError:
-        reason = QStringLiteral("设备不支持这个设置");
-        break;
-    case QSerialPort::ResourceError:
-    case QSerialPort::ReadError:
-        reason = QStringLiteral("设备已断开");
-        break;
-    case QSerialPort::WriteError:
-        reason = QStringLiteral("写入失败");
-        break;
-    default:
-        reason = QStringLiteral("串口出错");
-        break;
-    }
-    return systemText.isEmpty() ? reason : reason + QStringLiteral("（") + systemText + QStringLiteral("）");
-}
-
 UartCom::UartCom(QStringList portFolders, QObject* parent)
     : QObject(parent)
     , m_folders(std::move(portFolders))
     , m_readRest(new QTimer(this))
+    , m_readBuffer(ReadBurst, Qt::Uninitialized)
 {
     m_readRest->setSingleShot(true);
     m_readRest->setInterval(ReadRestMs);
@@ -120,13 +84,9 @@ UartCom::UartCom(QStringList portFolders, QObject* parent)
             m_readable->setEnabled(true);
         }
     });
-    m_port.setReadBufferSize(0);
-    connect(&m_port, &QSerialPort::errorOccurred, this, &UartCom::onError);
 }
 
 UartCom::~UartCom() { closePort(); }
-
-bool UartCom::PortOpen() const { return m_port.isOpen(); }
 
 bool UartCom::setCommPort(int n)
 {
@@ -186,8 +146,8 @@ bool UartCom::setSettings(const QString& settings)
 void UartCom::setRThreshold(int threshold)
 {
     m_rThreshold = threshold;
-    if (m_rThreshold > 0 && m_port.isOpen() && !m_input.isEmpty()) {
-        onReadyRead();
+    if (m_readable) {
+        m_readable->setEnabled(m_rThreshold > 0);
     }
 }
 
@@ -197,44 +157,48 @@ bool UartCom::setPortOpen(bool open)
         closePort();
         return true;
     }
-    if (m_port.isOpen()) {
+    if (m_fd >= 0) {
         return true;
     }
     const LineSettings wanted = parseSettings(m_settings).value_or(LineSettings {});
     const QString link = m_devicePath.isEmpty() ? linkFor(m_commPort) : QString();
     m_openedVia = link.isEmpty() ? deviceName() : link;
-    m_port.setPortName(deviceName());
-    if (!m_port.open(QIODevice::ReadWrite)) {
-        m_error = portErrorReason(m_port.error(), m_port.errorString());
+    if (wanted.stopBits == QStringLiteral("1.5")) {
+        m_error = QStringLiteral("设备不支持这个设置（1.5 个停止位）");
         return false;
     }
-    const bool configured = m_port.setBaudRate(wanted.rate)
-        && m_port.setDataBits(QSerialPort::DataBits(wanted.dataBits)) && m_port.setParity(parityOf(wanted.parity))
-        && m_port.setStopBits(stopBitsOf(wanted.stopBits)) && m_port.setFlowControl(QSerialPort::NoFlowControl);
-    if (!configured) {
-        m_error = portErrorReason(m_port.error(), m_port.errorString());
-        m_port.close();
+    const int fd = ::open(QFile::encodeName(deviceName()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        m_error = openErrorReason(errno);
+        return false;
+    }
+    // A serial port has one user at a time: a device another program holds is refused.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        m_error = openErrorReason(errno);
+        ::close(fd);
+        return false;
+    }
+    (void)::ioctl(fd, TIOCEXCL);
+    const LineState asked { unsigned(wanted.rate), wanted.parity, wanted.dataBits, wanted.stopBits.toInt() };
+    if (!applyLineState(fd, asked)) {
+        m_error = QStringLiteral("设备不支持这个设置（%1）").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        ::close(fd);
         return false;
     }
     // A driver may quietly keep another rate than the one asked for: only what the line holds
     // counts.
-    const std::optional<LineState> held = readLineState(int(m_port.handle()));
-    const LineState asked { unsigned(wanted.rate), wanted.parity, wanted.dataBits, wanted.stopBits.toInt() };
+    const std::optional<LineState> held = readLineState(fd);
     if (held && !(*held == asked)) {
         m_error = QStringLiteral("线路实际设置为 %1，不是要求的 %2").arg(describe(*held), describe(asked));
-        m_port.close();
+        ::close(fd);
         return false;
     }
-    m_port.clear();
-    // Reading is the service's own, so it can take bytes in chunks; QSerialPort's reader rests.
-    for (QSocketNotifier* notifier : m_port.findChildren<QSocketNotifier*>()) {
-        if (notifier->type() == QSocketNotifier::Read) {
-            notifier->setEnabled(false);
-        }
-    }
-    m_readable = new QSocketNotifier(m_port.handle(), QSocketNotifier::Read, this);
+    ::tcflush(fd, TCIOFLUSH);
+    m_fd = fd;
+    m_readable = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    m_readable->setEnabled(m_rThreshold > 0);
     connect(m_readable, &QSocketNotifier::activated, this, &UartCom::onReadable);
-    m_writable = new QSocketNotifier(m_port.handle(), QSocketNotifier::Write, this);
+    m_writable = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
     m_writable->setEnabled(false);
     connect(m_writable, &QSocketNotifier::activated, this, &UartCom::drain);
     return true;
@@ -242,48 +206,91 @@ bool UartCom::setPortOpen(bool open)
 
 void UartCom::closePort()
 {
-    delete m_writable;
-    m_writable = nullptr;
-    delete m_readable;
-    m_readable = nullptr;
+    // Possibly called from one of the notifiers' own signal: they go once it has returned.
+    for (QSocketNotifier* notifier : { m_writable, m_readable }) {
+        if (notifier) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
+    }
+    m_writable = m_readable = nullptr;
     m_readRest->stop();
-    m_input.clear();
     const int dropped = int(m_queue.size());
     m_queue.clear();
     m_queuedBytes = 0;
-    if (m_port.isOpen()) {
-        m_port.close();
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
     }
     if (dropped > 0) {
         Q_EMIT outputDropped(dropped);
     }
 }
 
+qsizetype UartCom::writeSome(const char* bytes, qsizetype size)
+{
+    qsizetype done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(m_fd, bytes + done, std::size_t(size - done));
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
+            break; // the line is full for now
+        }
+        m_error = QStringLiteral("设备已断开（写入失败：%1）").arg(fileErrorReason(errno));
+        lose(m_error);
+        return -1;
+    }
+    return done;
+}
+
+qsizetype UartCom::readSome(char* into, qsizetype capacity)
+{
+    qsizetype got = 0;
+    while (got < capacity) {
+        const ssize_t n = ::read(m_fd, into + got, std::size_t(capacity - got));
+        if (n > 0) {
+            got += n; // a terminal hands out a few KiB a read: go on until it has no more
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            // EIO: the other end of the line is gone (an adapter pulled, a closed terminal).
+            lose(QStringLiteral("设备已断开（读取失败：%1）").arg(fileErrorReason(errno)));
+            return -1;
+        }
+        if (n == 0) {
+            // Nothing to read on a line said to be readable: a hang-up, if the system says so.
+            pollfd p { m_fd, POLLIN, 0 };
+            if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+                lose(QStringLiteral("设备已断开（线路挂断）"));
+                return -1;
+            }
+        }
+        break;
+    }
+    return got;
+}
+
 UartCom::OutputStatus UartCom::setOutput(const QByteArray& bytes, quint64* ticket)
 {
-    if (!m_port.isOpen()) {
+    if (m_fd < 0) {
         m_error = QStringLiteral("串口没有打开");
         return OutputStatus::Failed;
     }
     qsizetype done = 0;
     // Behind a queue, a command waits its turn; otherwise the system takes what it can now.
     if (m_queue.empty()) {
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(int(m_port.handle()), bytes.constData() + done, std::size_t(bytes.size() - done));
-            if (n > 0) {
-                done += n;
-                continue;
-            }
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-                // Whatever part went out, the command as a whole did not: it is not logged.
-                m_error = QStringLiteral("设备已断开（写入失败：%1）").arg(fileErrorReason(errno));
-                lose(m_error);
-                return OutputStatus::Failed;
-            }
-            break; // the line is full for now
+        done = writeSome(bytes.constData(), bytes.size());
+        if (done < 0) {
+            return OutputStatus::Failed; // whatever part went out, the command did not: not logged
         }
         if (done == bytes.size()) {
             return OutputStatus::Written;
@@ -309,23 +316,16 @@ UartCom::OutputStatus UartCom::setOutput(const QByteArray& bytes, quint64* ticke
 
 void UartCom::drain()
 {
-    while (!m_queue.empty() && m_port.isOpen()) {
+    while (!m_queue.empty()) {
         Pending& p = m_queue.front();
-        const ssize_t n = ::write(int(m_port.handle()), p.bytes.constData() + p.done, std::size_t(p.bytes.size() - p.done));
+        const qsizetype n = writeSome(p.bytes.constData() + p.done, p.bytes.size() - p.done);
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                return; // still full: the notifier calls again
-            }
-            lose(QStringLiteral("设备已断开（写入失败：%1）").arg(fileErrorReason(errno)));
             return;
         }
         p.done += n;
         m_queuedBytes -= n;
         if (p.done < p.bytes.size()) {
-            continue;
+            break; // still full: the notifier calls again
         }
         const quint64 ticket = p.ticket;
         m_queue.pop_front();
@@ -336,105 +336,51 @@ void UartCom::drain()
     }
 }
 
-bool UartCom::readAvailable()
-{
-    constexpr qsizetype Hold = 1024 * 1024; // beyond this, bytes wait in the system
-    char buffer[64 * 1024];
-    while (m_input.size() < Hold) {
-        const ssize_t n = ::read(int(m_port.handle()), buffer, sizeof buffer);
-        if (n > 0) {
-            m_input.append(buffer, n);
-            if (std::size_t(n) < sizeof buffer) {
-                break; // drained
-            }
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            // EIO: the other end of the line is gone (an adapter pulled, a closed terminal).
-            lose(QStringLiteral("设备已断开（读取失败：%1）").arg(fileErrorReason(errno)));
-            return false;
-        }
-        if (n == 0) {
-            // Nothing to read on a line said to be readable: a hang-up, if the system says so.
-            pollfd p { int(m_port.handle()), POLLIN, 0 };
-            if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
-                lose(QStringLiteral("设备已断开（线路挂断）"));
-                return false;
-            }
-        }
-        break; // nothing more now
-    }
-    return true;
-}
-
 void UartCom::onReadable()
 {
-    const qsizetype before = m_input.size();
-    if (!readAvailable()) {
+    const qsizetype got = readSome(m_readBuffer.data(), m_readBuffer.size());
+    if (got < 0) {
         return;
     }
     // A trickle rests a moment to gather; a flood (bytes coming faster than a serial line
     // brings them) goes on at once.
-    const qint64 sinceLast = std::max<qint64>(m_sinceRead.isValid() ? m_sinceRead.nsecsElapsed() : 0, 100'000);
-    m_sinceRead.restart();
-    const qsizetype got = m_input.size() - before;
-    const bool flood = got >= FloodRead || got * 1'000'000 / sinceLast >= FloodBytesPerMs;
-    if (!flood) {
+    m_windowBytes += got;
+    if (!m_rateWindow.isValid()) {
+        m_rateWindow.start();
+    } else if (const qint64 ms = m_rateWindow.elapsed(); ms >= RateWindowMs) {
+        m_flooding = m_windowBytes >= FloodBytesPerMs * ms;
+        m_windowBytes = 0;
+        m_rateWindow.restart();
+    }
+    if (!m_flooding && got < FloodRead) {
         m_readable->setEnabled(false);
         m_readRest->start();
     }
-    if (!m_input.isEmpty()) {
-        onReadyRead();
+    if (got > 0) {
+        m_bytesReceived += got;
+        m_commEvent = comEvReceive;
+        Q_EMIT OnComm(QByteArray(m_readBuffer.constData(), got));
     }
 }
 
 QByteArray UartCom::Input()
 {
-    if (!m_port.isOpen()) {
+    if (m_fd < 0) {
         return {};
     }
-    QByteArray bytes;
-    if (m_inputLen > 0 && m_inputLen < m_input.size()) {
-        bytes = m_input.left(m_inputLen);
-        m_input.remove(0, m_inputLen);
-    } else {
-        bytes = std::exchange(m_input, QByteArray());
-    }
+    QByteArray bytes(m_inputLen > 0 ? m_inputLen : ReadBurst, Qt::Uninitialized);
+    bytes.truncate(std::max<qsizetype>(0, readSome(bytes.data(), bytes.size())));
     m_bytesReceived += bytes.size();
     return bytes;
 }
 
-void UartCom::onReadyRead()
-{
-    if (m_rThreshold < 1) {
-        return;
-    }
-    m_commEvent = comEvReceive;
-    Q_EMIT OnComm();
-}
-
 void UartCom::lose(const QString& reason)
 {
-    if (!m_port.isOpen()) {
+    if (m_fd < 0) {
         return;
     }
     closePort();
     Q_EMIT deviceLost(reason);
-}
-
-void UartCom::onError(QSerialPort::SerialPortError error)
-{
-    // A pulled adapter reports a resource error; a line whose other end has gone (a closed
-    // pseudo-terminal) keeps reporting read errors. Either way the port is useless, and leaving
-    // it open would spin on the error for ever. Writes never pass through QSerialPort, so a full
-    // output buffer cannot show up here.
-    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) {
-        return;
-    }
-    lose(portErrorReason(error, m_port.errorString()));
 }
 
 } // namespace comkeys

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
-#include <QSerialPort>
 #include <QString>
 
 #include <deque>
@@ -31,9 +30,10 @@ std::optional<LineSettings> parseSettings(const QString& settings);
 // given folders (beside the program, then the user's data folder) points to, /dev/ttyS(n-1)
 // when there is none; a device path can be given directly instead.
 //
-// Output is handed to the system directly: a command the system cannot take whole at once keeps
-// its rest in a bounded queue that drains as the line does, and outputWritten() tells when its
-// last byte went out. A full line is never taken for a lost device.
+// The service owns the device's descriptor: it sets the line with termios2, reads what arrives
+// and hands it on in OnComm(), and writes to the system directly. A command the system cannot
+// take whole at once keeps its rest in a bounded queue that drains as the line does, and
+// outputWritten() tells when its last byte went out. A full line is never taken for a lost device.
 class UartCom : public QObject {
     Q_OBJECT
 public:
@@ -44,16 +44,17 @@ public:
     // taken in chunks of a few milliseconds rather than a wake-up for each of them. The first
     // byte after a quiet spell is read at once.
     static constexpr int ReadRestMs = 4;
-    // A line counts as flooded, and reads do not rest, when a read finds about as much as a
-    // terminal holds, or bytes come faster than any serial line brings them (a 12 Mbaud
-    // adapter: about 1200 a millisecond).
+    // Reads do not rest when one finds about as much as a terminal holds, or while bytes come
+    // faster than any serial line brings them (a 12 Mbaud adapter: about 1200 a millisecond).
     static constexpr qsizetype FloodRead = 2048;
     static constexpr qint64 FloodBytesPerMs = 2000;
+    // Bytes taken in one wake-up at most, so a flood still leaves the window time to paint.
+    static constexpr qsizetype ReadBurst = 64 * 1024;
 
     explicit UartCom(QStringList portFolders, QObject* parent = nullptr);
     ~UartCom() override;
 
-    bool PortOpen() const;
+    bool PortOpen() const { return m_fd >= 0; }
     // Opens with the current port, settings and input mode, then reads the line's settings
     // back; false with errorString() (Chinese) when the port cannot be opened or the line does
     // not hold the settings asked for.
@@ -89,18 +90,21 @@ public:
     };
     OutputStatus setOutput(const QByteArray& bytes, quint64* ticket = nullptr);
     qsizetype queuedBytes() const { return m_queuedBytes; }
-    // Every waiting byte (InputLen 0) or at most InputLen of them, removed from the buffer.
+    // For a caller that takes received bytes itself while receive events are off (RThreshold
+    // 0): every byte the system holds (InputLen 0) or at most InputLen of them.
     QByteArray Input();
 
-    // Bytes Input() has returned since the service was created.
+    // Bytes received since the service was created.
     qint64 bytesReceived() const { return m_bytesReceived; }
 
     QString errorString() const { return m_error; }
-    QSerialPort& port() { return m_port; }
+    // The open device's descriptor, -1 while closed.
+    int handle() const { return m_fd; }
 
 Q_SIGNALS:
-    // Raised whenever received bytes wait and RThreshold is at least 1; CommEvent tells why.
-    void OnComm();
+    // Received bytes, in arrival order, raised as soon as they are read while RThreshold is at
+    // least 1; CommEvent() tells why (comEvReceive).
+    void OnComm(const QByteArray& input);
     // The last byte of a queued command was handed to the system.
     void outputWritten(quint64 ticket);
     // The port closed with commands still queued; they never went out.
@@ -115,11 +119,12 @@ private:
         quint64 ticket = 0;
     };
 
-    void onReadyRead();
     void onReadable();
-    // Takes what the system holds for us into m_input; false when the device is gone.
-    bool readAvailable();
-    void onError(QSerialPort::SerialPortError error);
+    // Reads what the system holds, until it has no more or `capacity` bytes are in: the count,
+    // or -1 when the device is gone (then the port is closed).
+    qsizetype readSome(char* into, qsizetype capacity);
+    // Hands the system what it takes now: the count, or -1 when the device is gone.
+    qsizetype writeSome(const char* bytes, qsizetype size);
     void drain();
     void closePort();
     void lose(const QString& reason);
@@ -128,12 +133,17 @@ private:
     QString linkFor(int port) const;
     QStringList m_folders;
     QString m_openedVia;
-    QSerialPort m_port;
+    int m_fd = -1;
     QSocketNotifier* m_writable = nullptr;
     QSocketNotifier* m_readable = nullptr;
     QTimer* m_readRest = nullptr;
-    QElapsedTimer m_sinceRead;
-    QByteArray m_input; // read from the line, not yet taken by Input()
+    // The line's rate over the last RateWindowMs: one slow read in a flood (the device's side
+    // paused a moment) does not make it rest.
+    static constexpr qint64 RateWindowMs = 20;
+    QElapsedTimer m_rateWindow;
+    qint64 m_windowBytes = 0;
+    bool m_flooding = false;
+    QByteArray m_readBuffer; // ReadBurst bytes, reused by every read
     std::deque<Pending> m_queue;
     qsizetype m_queuedBytes = 0;
     quint64 m_nextTicket = 1;
@@ -147,8 +157,5 @@ private:
     qint64 m_bytesReceived = 0;
     QString m_error;
 };
-
-// Why a serial port failed, in Chinese, with the system's text in parentheses.
-QString portErrorReason(QSerialPort::SerialPortError error, const QString& systemText);
 
 } // namespace comkeys

@@ -87,58 +87,42 @@ private Q_SLOTS:
         QVERIFY(after.contains("Send192=Kestrelbay\r\n[Other]\r\nx=1\r\n[KeyName]\r\nkey1=Key1\r\n"));
     }
 
-    void commandsComeBackAsTyped_data()
+    void keysComeBackAsTyped_data()
     {
+        QTest::addColumn<bool>("isCaption");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("restored");
-        QTest::newRow("quoted") << "\"AT\"" << "\"AT\"";
-        QTest::newRow("without quotes gets them") << "AT" << "\"AT\"";
-        QTest::newRow("open quote only") << "\"AT" << "\"AT";
-        QTest::newRow("spaces inside quotes kept") << "\" AT \"" << "\" AT \"";
-        QTest::newRow("only spaces inside quotes") << "\"   \"" << "\"   \"";
-        QTest::newRow("two quotes only") << "\"\"" << "";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("the marker itself") << "Kestrelbay" << "";
-        QTest::newRow("254 characters") << (u'"' + QString(252, u'x') + u'"') << (u'"' + QString(252, u'x') + u'"');
-        QTest::newRow("hexadecimal-looking text") << "\"\\x0D^M\"" << "\"\\x0D^M\"";
-        QTest::newRow("Chinese") << "\"查询\"" << "\"查询\"";
+        QTest::newRow("quoted") << false << "\"AT\"" << "\"AT\"";
+        QTest::newRow("without quotes gets them") << false << "AT" << "\"AT\"";
+        QTest::newRow("open quote only") << false << "\"AT" << "\"AT";
+        QTest::newRow("spaces inside quotes kept") << false << "\" AT \"" << "\" AT \"";
+        QTest::newRow("only spaces inside quotes") << false << "\"   \"" << "\"   \"";
+        QTest::newRow("two quotes only") << false << "\"\"" << "";
+        QTest::newRow("empty") << false << "" << "";
+        QTest::newRow("the marker itself") << false << "Kestrelbay" << "";
+        QTest::newRow("254 characters") << false << (u'"' + QString(252, u'x') + u'"') << (u'"' + QString(252, u'x') + u'"');
+        QTest::newRow("hexadecimal-looking text") << false << "\"\\x0D^M\"" << "\"\\x0D^M\"";
+        QTest::newRow("Chinese") << false << "\"查询\"" << "\"查询\"";
+        QTest::newRow("caption") << true << "Reset" << "Reset";
+        QTest::newRow("empty caption gives default") << true << "" << "Key8";
+        QTest::newRow("marker caption gives default") << true << "Kestrelbay" << "Key8";
+        QTest::newRow("caption quotes removed") << true << "\"Cap\"" << "Cap";
+        QTest::newRow("130-character caption whole") << true << QString(130, u'c') << QString(130, u'c');
+        QTest::newRow("prompt text as caption") << true << "请出入新的键名" << "请出入新的键名";
     }
 
-    void commandsComeBackAsTyped()
+    void keysComeBackAsTyped()
     {
+        QFETCH(bool, isCaption);
         QFETCH(QString, typed);
         QFETCH(QString, restored);
         ArrayKeys keys;
-        keys.commands[7] = typed;
+        (isCaption ? keys.captions : keys.commands)[7] = typed;
         QVERIFY(WriteKeySet(m_working, keys));
         ArrayKeys back;
         back.commands[7] = QStringLiteral("stale");
         ReadKeySet(m_working, back);
-        QCOMPARE(back.commands[7], restored);
-    }
-
-    void captionsComeBack_data()
-    {
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<QString>("restored");
-        QTest::newRow("plain") << "Reset" << "Reset";
-        QTest::newRow("empty gives default") << "" << "Key4";
-        QTest::newRow("marker gives default") << "Kestrelbay" << "Key4";
-        QTest::newRow("quotes removed") << "\"Cap\"" << "Cap";
-        QTest::newRow("130 characters whole") << QString(130, u'c') << QString(130, u'c');
-        QTest::newRow("prompt text") << "请出入新的键名" << "请出入新的键名";
-    }
-
-    void captionsComeBack()
-    {
-        QFETCH(QString, caption);
-        QFETCH(QString, restored);
-        ArrayKeys keys;
-        keys.captions[3] = caption;
-        QVERIFY(WriteKeySet(m_working, keys));
-        ArrayKeys back;
-        ReadKeySet(m_working, back);
-        QCOMPARE(back.captions[3], restored);
+        QCOMPARE((isCaption ? back.captions : back.commands)[7], restored);
     }
 
     void handEditedProfiles()
@@ -179,9 +163,9 @@ private Q_SLOTS:
         QCOMPARE(back.captions[4], QStringLiteral("Key5"));
 
         editor.keyChosen(191);
-        QCOMPARE(int(state.Key_Select), 191);
-        editor.keyChosen(192); // no such item: the selection stays
-        QCOMPARE(int(state.Key_Select), 191);
+        editor.keyChosen(192); // no such item: the choice stays
+        editor.rename(QStringLiteral("Last"));
+        QCOMPARE(keys.captions[191], QStringLiteral("Last"));
     }
 
     void resetLeavesTheWorkingCopyUntilTheNextWrite()
@@ -198,7 +182,6 @@ private Q_SLOTS:
         editor.resetAll();
         QCOMPARE(keys.captions[9], QStringLiteral("Key10"));
         QCOMPARE(keys.commands[9], QString());
-        QCOMPARE(int(state.Key_Select), 9);
         QCOMPARE(readAll(m_working), stored);
         editor.commandFocused();
         QVERIFY(readAll(m_working).contains("Send10=Kestrelbay"));
@@ -220,230 +203,179 @@ private Q_SLOTS:
 
     // Save-as and load through the dialogs.
 
-    void saveAsCancelStillWritesTheWorkingCopy()
+    void saveAs_data()
     {
-        ArrayKeys keys;
-        ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
-        files.saveAs();
-        QVERIFY(QFileInfo::exists(m_working));
-        QCOMPARE(dialogs.messages.size(), 0);
-        QCOMPARE(dialogs.dialogs.size(), 1);
-        const FileDialogSettings& d = dialogs.dialogs[0];
-        QCOMPARE(d.kind, FileDialogSettings::Kind::Save);
-        QCOMPARE(d.title, QStringLiteral("保存RS232配置文件"));
-        QCOMPARE(d.initialFolder, m_dir->path());
-        QCOMPARE(d.fileName, QStringLiteral("*.ini"));
-        QCOMPARE(d.filter, QStringLiteral("配置文件(*.ini)|*.ini"));
-    }
-
-    void saveAsNewAndExisting()
-    {
-        ArrayKeys keys;
-        keys.commands[0] = QStringLiteral("\"AT\"");
-        ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
-        const QString target = m_dir->filePath(QStringLiteral("mine.ini"));
-        dialogs.files = { target };
-        files.saveAs();
-        QCOMPARE(readAll(target), readAll(m_working));
-        QCOMPARE(dialogs.texts(), QStringList { QStringLiteral("配置文件保存成功！") });
-        QCOMPARE(dialogs.messages[0].title, QStringLiteral("提示"));
-
-        // Existing: No shows the dialog again, set up afresh; Yes replaces.
-        keys.commands[0] = QStringLiteral("\"NEW\"");
-        dialogs.messages.clear();
-        dialogs.dialogs.clear();
-        dialogs.files = { target, target };
-        dialogs.answers = { MessageAnswer::No, MessageAnswer::Yes };
-        files.saveAs();
-        QCOMPARE(dialogs.dialogs.size(), 2);
-        QCOMPARE(dialogs.dialogs[1].fileName, QStringLiteral("*.ini"));
-        QCOMPARE(dialogs.texts(),
-                 (QStringList { QStringLiteral("确定要覆盖原来的配置文件吗？\r\nRename Select[No]!"),
-                                QStringLiteral("确定要覆盖原来的配置文件吗？\r\nRename Select[No]!"),
-                                QStringLiteral("配置文件保存成功！") }));
-        QCOMPARE(dialogs.messages[0].icon, MessageIcon::Question);
-        QCOMPARE(dialogs.messages[0].buttons, MessageButtons::YesNo);
-        QVERIFY(readAll(target).contains("Send1=\"NEW\""));
-    }
-
-    void saveAsWithoutExtensionAndThePattern()
-    {
-        ArrayKeys keys;
-        ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
-        const QString plain = m_dir->filePath(QStringLiteral("noext"));
-        dialogs.files = { plain };
-        files.saveAs();
-        QVERIFY(QFileInfo::exists(plain));
-
-        dialogs.messages.clear();
-        dialogs.files = { plain };
-        dialogs.answers = { MessageAnswer::Yes };
-        files.load();
-        QCOMPARE(dialogs.texts(), QStringList { QStringLiteral("T文件类型不正确！") });
-        QCOMPARE(dialogs.messages[0].title, QStringLiteral("ComKeys提示"));
-        QCOMPARE(dialogs.messages[0].icon, MessageIcon::Exclamation);
-
-        dialogs.messages.clear();
-        dialogs.files = { m_dir->filePath(QStringLiteral("*.ini")) };
-        files.saveAs();
-        QCOMPARE(dialogs.messages.size(), 0);
-        QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("*.ini"))));
-    }
-
-    void saveAsFailuresKeepTheOldFile()
-    {
-        ArrayKeys keys;
-        ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
-        // A folder named like a key set: said so, and the dialog comes back for another name.
-        const QString blocked = m_dir->filePath(QStringLiteral("blocked.ini"));
-        QVERIFY(QDir().mkpath(blocked + QStringLiteral("/inside")));
-        dialogs.files = { blocked };
-        files.saveAs();
-        QVERIFY(QFileInfo::exists(blocked + QStringLiteral("/inside")));
-        QCOMPARE(dialogs.dialogs.size(), 2);
-        QCOMPARE(dialogs.messages.size(), 1);
-        QVERIFY(dialogs.texts()[0].contains(QStringLiteral("是一个文件夹")));
-
+        QTest::addColumn<QString>("target"); // in the temporary folder; empty: Cancel
+        QTest::addColumn<QByteArray>("before"); // the target's content; "folder": a folder
+        QTest::addColumn<QList<MessageAnswer>>("answers");
+        QTest::addColumn<QStringList>("texts"); // the messages shown, each by a part of it
+        QTest::addColumn<int>("dialogs");
+        QTest::addColumn<bool>("saved"); // the target holds the working copy afterwards
+        using A = QList<MessageAnswer>;
+        const QString ok = QStringLiteral("配置文件保存成功！");
+        const QString overwrite = QStringLiteral("确定要覆盖原来的配置文件吗？\r\nRename Select[No]!");
+        QTest::newRow("cancel") << "" << QByteArray() << A {} << QStringList {} << 1 << false;
+        QTest::newRow("new file") << "mine.ini" << QByteArray() << A {} << QStringList { ok } << 1 << true;
+        QTest::newRow("existing: No asks again, Yes replaces")
+            << "mine.ini" << QByteArray("[KeyName]\r\nkey1=Old\r\n") << A { MessageAnswer::No, MessageAnswer::Yes }
+            << QStringList { overwrite, overwrite, ok } << 2 << true;
+        QTest::newRow("without extension") << "noext" << QByteArray() << A {} << QStringList { ok } << 1 << true;
+        QTest::newRow("the pattern itself saves nothing") << "*.ini" << QByteArray() << A {} << QStringList {} << 1 << false;
+        QTest::newRow("a folder named like a key set")
+            << "blocked.ini" << QByteArray("folder") << A {}
+            << QStringList { QStringLiteral("是一个文件夹"), QStringLiteral("是一个文件夹") } << 3 << false;
+        QTest::newRow("onto the working copy") << "Modules/Temp.ini" << QByteArray() << A { MessageAnswer::Yes }
+                                               << QStringList { overwrite, ok } << 1 << true;
         // Without the Modules folder the working copy cannot be brought up to date: nothing
         // older than the screen is saved, and the user is told before any dialog.
-        QVERIFY(QDir(m_dir->filePath(QStringLiteral("Modules"))).removeRecursively());
-        const QString old = m_dir->filePath(QStringLiteral("old.ini"));
-        writeAll(old, "[KeyName]\r\nkey1=Old\r\n");
-        dialogs.messages.clear();
-        dialogs.dialogs.clear();
-        dialogs.files = { old };
-        dialogs.answers = { MessageAnswer::Yes };
-        files.saveAs();
-        QCOMPARE(readAll(old), QByteArray("[KeyName]\r\nkey1=Old\r\n"));
-        QCOMPARE(dialogs.dialogs.size(), 0);
-        QCOMPARE(dialogs.messages.size(), 1);
-        QVERIFY(dialogs.texts()[0].startsWith(QStringLiteral("无法更新工作副本")));
+        QTest::newRow("working copy cannot be written")
+            << "old.ini" << QByteArray("[KeyName]\r\nkey1=Old\r\n") << A { MessageAnswer::Yes }
+            << QStringList { QStringLiteral("无法更新工作副本") } << 0 << false;
     }
 
-    void saveAsOntoTheWorkingCopyKeepsIt()
+    void saveAs()
     {
+        QFETCH(QString, target);
+        QFETCH(QByteArray, before);
+        QFETCH(QList<MessageAnswer>, answers);
+        QFETCH(QStringList, texts);
+        QFETCH(int, dialogs);
+        QFETCH(bool, saved);
+        const QString overwrite = QStringLiteral("确定要覆盖原来的配置文件吗？\r\nRename Select[No]!");
         ArrayKeys keys;
-        keys.captions[0] = QStringLiteral("Kept");
-        ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
-        dialogs.files = { m_working };
-        dialogs.answers = { MessageAnswer::Yes };
+        keys.commands[0] = QStringLiteral("\"AT\"");
+        ScriptedDialogs script;
+        KeySetFiles files(script, keys, m_working, m_dir->path());
+        const QString path = m_dir->filePath(target);
+        if (before == "folder") {
+            QVERIFY(QDir().mkpath(path + QStringLiteral("/inside")));
+        } else if (!before.isNull()) {
+            writeAll(path, before);
+        }
+        if (dialogs == 0) {
+            QVERIFY(QDir(m_dir->filePath(QStringLiteral("Modules"))).removeRecursively());
+        }
+        if (!target.isEmpty()) {
+            script.files = { path, path };
+        }
+        script.answers = { answers.begin(), answers.end() };
         files.saveAs();
-        QVERIFY(readAll(m_working).contains("key1=Kept\r\n"));
-        QVERIFY(readAll(m_working).contains("Send192=Kestrelbay\r\n"));
-        QCOMPARE(dialogs.texts().last(), QStringLiteral("配置文件保存成功！"));
+        QCOMPARE(script.texts().size(), texts.size());
+        for (qsizetype i = 0; i < texts.size(); ++i) {
+            QVERIFY2(script.texts()[i].contains(texts[i]), qPrintable(script.texts()[i]));
+            QCOMPARE(script.messages[i].title, QStringLiteral("提示"));
+            QCOMPARE(script.messages[i].buttons, texts[i] == overwrite ? MessageButtons::YesNo : MessageButtons::Ok);
+        }
+        QCOMPARE(script.dialogs.size(), dialogs);
+        for (const FileDialogSettings& d : script.dialogs) {
+            QCOMPARE(d.kind, FileDialogSettings::Kind::Save);
+            QCOMPARE(d.title, QStringLiteral("保存RS232配置文件"));
+            QCOMPARE(d.initialFolder, m_dir->path());
+            QCOMPARE(d.fileName, QStringLiteral("*.ini"));
+            QCOMPARE(d.filter, QStringLiteral("配置文件(*.ini)|*.ini"));
+        }
+        if (dialogs > 0) {
+            QVERIFY(readAll(m_working).contains("Send1=\"AT\"\r\n"));
+        }
+        if (saved) {
+            QCOMPARE(readAll(path), readAll(m_working));
+        } else if (before == "folder") {
+            QVERIFY(QFileInfo::exists(path + QStringLiteral("/inside")));
+        } else {
+            QCOMPARE(readAll(path), before.isNull() ? QByteArray("<missing>") : before);
+        }
     }
 
-    void loadQuestionsAndRefusals()
+    void load_data()
     {
+        QTest::addColumn<QString>("file"); // in the temporary folder; empty: Cancel
+        QTest::addColumn<QByteArray>("content"); // null: no such file
+        QTest::addColumn<QList<MessageAnswer>>("answers");
+        QTest::addColumn<QStringList>("texts"); // the messages shown, each by a part of it
+        QTest::addColumn<QString>("caption"); // key 1's caption afterwards; null: not checked
+        QTest::addColumn<QByteArray>("working"); // the working copy's start afterwards; null: unchanged
+        using A = QList<MessageAnswer>;
+        const A yes { MessageAnswer::Yes };
+        const QString ask = QStringLiteral("确定要覆盖当前的配置吗？");
+        const QByteArray set("[KeyName]\r\nkey1=Loaded\r\n");
+        QTest::newRow("cancel") << "" << QByteArray() << A {} << QStringList {} << "Mine" << QByteArray();
+        QTest::newRow("not .ini") << "SET.INI" << set << yes << QStringList { "T文件类型不正确！" } << "Mine" << QByteArray();
+        QTest::newRow("No keeps everything") << "set.ini" << set << A { MessageAnswer::No } << QStringList { ask } << "Mine"
+                                             << QByteArray();
+        QTest::newRow("no such file") << "absent.ini" << QByteArray() << yes << QStringList { ask, "无法读取" } << "Mine"
+                                      << QByteArray();
+        QTest::newRow("larger than any key set") << "huge.ini" << ("[KeyName]\r\n" + QByteArray(Profile::MaxFileBytes, ';'))
+                                                 << yes << QStringList { ask, "太大" } << "Mine" << QByteArray();
+        QTest::newRow("loaded") << "set.ini" << set << yes << QStringList { ask } << "Loaded"
+                                << QByteArray("[KeyName]\r\nkey1=Loaded\r\nkey2=Key2\r\n");
+        QTest::newRow("empty file gives defaults") << "empty.ini" << QByteArray("") << yes << QStringList { ask } << "Key1"
+                                                   << QByteArray("[KeyName]\r\nkey1=Key1\r\n");
+        QTest::newRow("the working copy itself") << "Modules/Temp.ini" << QByteArray("[KeyName]\r\nkey1=Self\r\n") << yes
+                                                 << QStringList { ask } << "Self" << QByteArray("[KeyName]\r\nkey1=Self\r\n");
+        // Not UTF-8 throughout: entries the load does not change keep their bytes.
+        const QByteArray mixed("[KeyName]\r\nkey1=\xE4\xB8\xAD\r\nkey2=caf\xE9\r\n[KeySend]\r\nSend1=\"AT\"\r\n");
+        QTest::newRow("bytes it cannot decode") << "mixed.ini" << mixed << yes << QStringList { ask } << QString()
+                                                << QByteArray("[KeyName]\r\nkey1=\xE4\xB8\xAD\r\nkey2=caf\xE9\r\nkey3=Key3\r\n");
+    }
+
+    void load()
+    {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        QFETCH(QList<MessageAnswer>, answers);
+        QFETCH(QStringList, texts);
+        QFETCH(QString, caption);
+        QFETCH(QByteArray, working);
         ArrayKeys keys;
-        ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
-        const QString saved = m_dir->filePath(QStringLiteral("set.ini"));
-        writeAll(saved, "[KeyName]\r\nkey1=Loaded\r\n");
+        keys.captions[0] = QStringLiteral("Mine");
         writeAll(m_working, "[KeyName]\r\nkey1=Working\r\n");
-
-        files.load(); // Cancel
-        QCOMPARE(dialogs.dialogs.size(), 1);
-        QCOMPARE(dialogs.dialogs[0].kind, FileDialogSettings::Kind::Open);
-        QCOMPARE(dialogs.dialogs[0].title, QStringLiteral("调入配置文件"));
-
-        dialogs.files = { m_dir->filePath(QStringLiteral("SET.INI")) };
+        const QString path = m_dir->filePath(file);
+        if (!content.isNull()) {
+            writeAll(path, content);
+        }
+        ScriptedDialogs script;
+        script.files = { file.isEmpty() ? QString() : path };
+        script.answers = { answers.begin(), answers.end() };
+        KeySetFiles files(script, keys, m_working, m_dir->path());
         files.load();
-        QCOMPARE(dialogs.texts(), QStringList { QStringLiteral("T文件类型不正确！") });
-
-        dialogs.messages.clear();
-        dialogs.files = { saved };
-        dialogs.answers = { MessageAnswer::No };
-        files.load();
-        QCOMPARE(dialogs.texts(), QStringList { QStringLiteral("确定要覆盖当前的配置吗？") });
-        QCOMPARE(dialogs.messages[0].title, QStringLiteral("提示"));
-        QCOMPARE(keys.captions[0], QStringLiteral("Key1"));
-        QCOMPARE(readAll(m_working), QByteArray("[KeyName]\r\nkey1=Working\r\n"));
-
-        // A name ending in .ini that names no file: asked, then told, and nothing changes.
-        dialogs.messages.clear();
-        dialogs.files = { m_dir->filePath(QStringLiteral("absent.ini")) };
-        dialogs.answers = { MessageAnswer::Yes };
-        files.load();
-        QCOMPARE(dialogs.messages.size(), 2);
-        QVERIFY(dialogs.texts()[1].startsWith(QStringLiteral("无法读取")));
-        QCOMPARE(keys.captions[0], QStringLiteral("Key1"));
-        QCOMPARE(readAll(m_working), QByteArray("[KeyName]\r\nkey1=Working\r\n"));
-
-        dialogs.files = { saved };
-        dialogs.answers = { MessageAnswer::Yes };
-        files.load();
-        QCOMPARE(keys.captions[0], QStringLiteral("Loaded"));
-        QVERIFY(readAll(m_working).contains("key1=Loaded\r\nkey2=Key2\r\n"));
-        QVERIFY(readAll(m_working).contains("Send192=Kestrelbay\r\n"));
-        QCOMPARE(readAll(saved), QByteArray("[KeyName]\r\nkey1=Loaded\r\n"));
+        QCOMPARE(script.dialogs.size(), 1);
+        QCOMPARE(script.dialogs[0].kind, FileDialogSettings::Kind::Open);
+        QCOMPARE(script.dialogs[0].title, QStringLiteral("调入配置文件"));
+        QCOMPARE(script.texts().size(), texts.size());
+        for (qsizetype i = 0; i < texts.size(); ++i) {
+            QVERIFY2(script.texts()[i].contains(texts[i]), qPrintable(script.texts()[i]));
+        }
+        if (!caption.isNull()) {
+            QCOMPARE(keys.captions[0], caption);
+        }
+        const QByteArray after = readAll(m_working);
+        if (working.isNull()) {
+            QCOMPARE(after, QByteArray("[KeyName]\r\nkey1=Working\r\n"));
+            if (content.size() > Profile::MaxFileBytes) { // refused unread, for writing too
+                QVERIFY(!WriteIniValue(path, QStringLiteral("KeyName"), QStringLiteral("key1"), QStringLiteral("x")));
+            }
+            QCOMPARE(readAll(path), content.isNull() ? QByteArray("<missing>") : content);
+            return;
+        }
+        QVERIFY2(after.startsWith(working), after.left(200).constData());
+        QVERIFY(after.contains("Send192=Kestrelbay\r\n"));
+        // What was loaded is what the working copy holds: writing the keys again changes no byte.
+        QVERIFY(WriteKeySet(m_working, keys));
+        QCOMPARE(readAll(m_working), after);
     }
 
-    void loadEmptyFileGivesDefaults()
-    {
-        ArrayKeys keys;
-        keys.captions[2] = QStringLiteral("x");
-        keys.commands[2] = QStringLiteral("\"y\"");
-        ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
-        const QString empty = m_dir->filePath(QStringLiteral("empty.ini"));
-        writeAll(empty, QByteArray());
-        dialogs.files = { empty };
-        dialogs.answers = { MessageAnswer::Yes };
-        files.load();
-        QCOMPARE(keys.captions[2], QStringLiteral("Key3"));
-        QCOMPARE(keys.commands[2], QString());
-        ArrayKeys fresh;
-        const QString reference = m_dir->filePath(QStringLiteral("ref.ini"));
-        QVERIFY(WriteKeySet(reference, fresh));
-        QCOMPARE(readAll(m_working), readAll(reference));
-    }
-
-    void loadThenSaveAsRoundTrip()
+    void everyKeyComesBackToItsPlace()
     {
         ArrayKeys keys;
         for (int i = 0; i < KeyCount; ++i) {
             keys.captions[i] = QStringLiteral("C%1").arg(i);
             keys.commands[i] = QStringLiteral("\"CMD %1\"").arg(i);
         }
-        ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
-        const QString saved = m_dir->filePath(QStringLiteral("all.ini"));
-        dialogs.files = { saved };
-        files.saveAs();
-
-        ArrayKeys other;
-        KeySetFiles otherFiles(dialogs, other, m_working, m_dir->path());
-        dialogs.files = { saved };
-        dialogs.answers = { MessageAnswer::Yes };
-        otherFiles.load();
-        QCOMPARE(other.captions, keys.captions);
-        QCOMPARE(other.commands, keys.commands);
-
-        const QString again = m_dir->filePath(QStringLiteral("again.ini"));
-        dialogs.files = { again };
-        otherFiles.saveAs();
-        QCOMPARE(readAll(again), readAll(saved));
-    }
-
-    void loadOfTheWorkingCopyItself()
-    {
-        ArrayKeys keys;
-        keys.captions[0] = QStringLiteral("Self");
         QVERIFY(WriteKeySet(m_working, keys));
-        keys.captions[0] = QStringLiteral("Changed");
-        ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
-        dialogs.files = { m_working };
-        dialogs.answers = { MessageAnswer::Yes };
-        files.load();
-        QCOMPARE(keys.captions[0], QStringLiteral("Self"));
-        QVERIFY(readAll(m_working).contains("key1=Self\r\n"));
+        ArrayKeys back;
+        ReadKeySet(m_working, back);
+        QCOMPARE(back.captions, keys.captions);
+        QCOMPARE(back.commands, keys.commands);
     }
 
     // Writes that cannot happen: a full disk and a read-only folder, for real.
@@ -530,44 +462,6 @@ private Q_SLOTS:
         editor.commandFocused();
         QCOMPARE(dialogs.messages.size(), 1);
         mendDisk();
-    }
-
-    void unreadableFilesChangeNoKey()
-    {
-        ArrayKeys keys;
-        keys.captions[0] = QStringLiteral("Mine");
-        ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
-        // The working copy itself, unreadable (larger than any key set), chosen for loading.
-        writeAll(m_working, "[KeyName]\r\n" + QByteArray(Profile::MaxFileBytes, ';'));
-        QVERIFY(!ReadKeySet(m_working, keys));
-        dialogs.files = { m_working };
-        dialogs.answers = { MessageAnswer::Yes };
-        files.load();
-        QCOMPARE(keys.captions[0], QStringLiteral("Mine"));
-        QVERIFY(dialogs.texts().last().contains(QStringLiteral("太大")));
-        QCOMPARE(QFileInfo(m_working).size(), Profile::MaxFileBytes + 11);
-    }
-
-    void loadKeepsBytesItCannotDecode()
-    {
-        // A file that is not UTF-8 throughout: entries the load does not change keep their bytes.
-        const QString mixed = m_dir->filePath(QStringLiteral("mixed.ini"));
-        const QByteArray key1("key1=\xE4\xB8\xAD\r\n");
-        const QByteArray key2("key2=caf\xE9\r\n");
-        writeAll(mixed, "[KeyName]\r\n" + key1 + key2 + "[KeySend]\r\nSend1=\"AT\"\r\n");
-        ArrayKeys keys;
-        ScriptedDialogs dialogs;
-        KeySetFiles files(dialogs, keys, m_working, m_dir->path());
-        dialogs.files = { mixed };
-        dialogs.answers = { MessageAnswer::Yes };
-        files.load();
-        QVERIFY(dialogs.texts().size() == 1);
-        const QByteArray after = readAll(m_working);
-        QVERIFY(after.startsWith("[KeyName]\r\n" + key1 + key2 + "key3=Key3\r\n"));
-        QVERIFY(after.contains("[KeySend]\r\nSend1=\"AT\"\r\nSend2=Kestrelbay\r\n"));
-        QVERIFY(WriteKeySet(m_working, keys));
-        QCOMPARE(readAll(m_working), after);
     }
 
 private:

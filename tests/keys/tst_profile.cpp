@@ -190,36 +190,6 @@ private Q_SLOTS:
         QCOMPARE(ReadIniValue(path, QStringLiteral("A"), QStringLiteral("k")), Marker);
     }
 
-    void undecodableBytesSurviveARewrite()
-    {
-        // Not UTF-8 as a whole, so read as GB18030: the UTF-8 "中" and the Latin-1 "é" then
-        // decode to something else, yet an entry nobody changed must keep its bytes exactly.
-        const QString path = m_dir.filePath(QStringLiteral("mixed.ini"));
-        const QByteArray before("[KeyName]\r\nkey1=\xE4\xB8\xAD\r\nkey2=caf\xE9\r\n");
-        writeAll(path, before);
-        Profile profile(path);
-        QCOMPARE(profile.load(), Profile::LoadResult::Loaded);
-        QVERIFY(profile.isGb18030());
-        const auto shown = profile.values(u"KeyName", { QStringLiteral("key1"), QStringLiteral("key2") });
-        profile.setValues(QStringLiteral("KeyName"),
-                          { { QStringLiteral("key1"), *shown[0] }, { QStringLiteral("key2"), *shown[1] },
-                            { QStringLiteral("key3"), QStringLiteral("中") } });
-        QVERIFY(profile.save());
-        QCOMPARE(readAll(path), before + "key3=" + gb("中") + "\r\n");
-    }
-
-    void oversizedFileIsRefusedUnread()
-    {
-        const QString path = m_dir.filePath(QStringLiteral("huge.ini"));
-        writeAll(path, "[A]\r\nk=1\r\n" + QByteArray(Profile::MaxFileBytes, 'x'));
-        Profile profile(path);
-        QString error;
-        QCOMPARE(profile.load(&error), Profile::LoadResult::Unreadable);
-        QVERIFY(error.contains(QStringLiteral("太大")));
-        QVERIFY(!WriteIniValue(path, QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("2")));
-        QCOMPARE(QFileInfo(path).size(), Profile::MaxFileBytes + 10);
-    }
-
     void hostileFilesReadAsDefaults_data()
     {
         QTest::addColumn<QByteArray>("file");

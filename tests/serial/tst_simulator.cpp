@@ -40,6 +40,7 @@ private Q_SLOTS:
         QTest::newRow("line feeds ignored") << false << QByteArray("\nA\nT\r\n") << QByteArray("OK\r");
         QTest::newRow("two commands at once") << false << QByteArray("AT\rX\r") << QByteArray("OK\rERROR\r");
         QTest::newRow("echo") << true << QByteArray("HELLO 1\r") << QByteArray("HELLO 1\r");
+        QTest::newRow("empty command: no reply") << false << QByteArray("\r") << QByteArray();
     }
 
     void answers()
@@ -49,16 +50,10 @@ private Q_SLOTS:
         QFETCH(QByteArray, reply);
         m_sim->setEcho(echo);
         m_port->write(sent);
+        QTRY_COMPARE(m_sim->received(), sent);
         QTRY_COMPARE(m_received += m_port->readAll(), reply);
-        QCOMPARE(m_sim->received(), sent);
-    }
-
-    void emptyCommandGetsNoReply()
-    {
-        m_port->write("\r");
-        QTRY_COMPARE(m_sim->received(), QByteArray("\r"));
-        QTest::qWait(50);
-        QCOMPARE(m_port->readAll(), QByteArray());
+        QTest::qWait(20);
+        QCOMPARE(m_received += m_port->readAll(), reply);
     }
 
     void replyTable()
@@ -102,16 +97,11 @@ private Q_SLOTS:
             QVERIFY(QRegularExpression(QStringLiteral("^[A-Za-z0-9]+$")).match(QString::fromLatin1(data)).hasMatch());
             return;
         }
-        const QList<QByteArray> lines = data.split(ending.back());
+        const QList<QByteArray> lines = data.split('\n');
         QVERIFY(lines.size() > 100);
         for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
-            QByteArray line = lines[i];
-            if (ending.size() == 2) {
-                QVERIFY(line.endsWith('\r'));
-                line.chop(1);
-            }
-            QCOMPARE(line.size(), 80);
-            QVERIFY(!line.contains('\r') && !line.contains('\n'));
+            QCOMPARE(lines[i].size(), 80 + ending.size() - 1);
+            QCOMPARE(lines[i].indexOf('\r'), ending.size() == 2 ? 80 : -1);
         }
     }
 

@@ -122,11 +122,36 @@ UartCom::UartCom(QStringList portFolders, QObject* parent)
     });
     m_port.setReadBufferSize(0);
     connect(&m_port, &QSerialPort::errorOccurred, this, &UartCom::onError);
+    connect(&m_net, &NetworkPort::opened, this, &UartCom::opened);
+    connect(&m_net, &NetworkPort::failed, this, &UartCom::openFailed);
+    connect(&m_net, &NetworkPort::note, this, &UartCom::note);
+    connect(&m_net, &NetworkPort::received, this, [this](const QByteArray& bytes) {
+        m_input += bytes;
+        onReadyRead();
+    });
+    connect(&m_net, &NetworkPort::written, this, &UartCom::outputWritten);
+    connect(&m_net, &NetworkPort::dropped, this, &UartCom::outputDropped);
+    connect(&m_net, &NetworkPort::lost, this, [this](const QString& reason) {
+        m_input.clear();
+        Q_EMIT deviceLost(reason);
+    });
+}
+
+void UartCom::openNetwork()
+{
+    const std::optional<NetworkAddress> address = parseNetworkAddress(m_devicePath);
+    if (!address) {
+        Q_EMIT openFailed(QStringLiteral("“%1”不是 tcp://主机:端口 或 rfc2217://主机:端口").arg(m_devicePath));
+        return;
+    }
+    const LineSettings s = parseSettings(m_settings).value_or(LineSettings {});
+    m_input.clear();
+    m_net.open(*address, RemoteLineFormat { quint32(s.rate), s.parity, s.dataBits, s.stopBits });
 }
 
 UartCom::~UartCom() { closePort(); }
 
-bool UartCom::PortOpen() const { return m_port.isOpen(); }
+bool UartCom::PortOpen() const { return m_port.isOpen() || m_net.isOpen(); }
 
 bool UartCom::setCommPort(int n)
 {
@@ -186,7 +211,7 @@ bool UartCom::setSettings(const QString& settings)
 void UartCom::setRThreshold(int threshold)
 {
     m_rThreshold = threshold;
-    if (m_rThreshold > 0 && m_port.isOpen() && !m_input.isEmpty()) {
+    if (m_rThreshold > 0 && PortOpen() && !m_input.isEmpty()) {
         onReadyRead();
     }
 }
@@ -251,6 +276,7 @@ void UartCom::closePort()
     const int dropped = int(m_queue.size());
     m_queue.clear();
     m_queuedBytes = 0;
+    m_net.close();
     if (m_port.isOpen()) {
         m_port.close();
     }
@@ -261,6 +287,21 @@ void UartCom::closePort()
 
 UartCom::OutputStatus UartCom::setOutput(const QByteArray& bytes, quint64* ticket)
 {
+    if (m_net.isOpen()) {
+        const NetworkPort::WriteStatus status = m_net.write(bytes, ticket);
+        m_error = m_net.errorString();
+        switch (status) {
+        case NetworkPort::WriteStatus::Written:
+            return OutputStatus::Written;
+        case NetworkPort::WriteStatus::Queued:
+            return OutputStatus::Queued;
+        case NetworkPort::WriteStatus::QueueFull:
+            return OutputStatus::QueueFull;
+        case NetworkPort::WriteStatus::Failed:
+            break;
+        }
+        return OutputStatus::Failed;
+    }
     if (!m_port.isOpen()) {
         m_error = QStringLiteral("串口没有打开");
         return OutputStatus::Failed;
@@ -393,7 +434,7 @@ void UartCom::onReadable()
 
 QByteArray UartCom::Input()
 {
-    if (!m_port.isOpen()) {
+    if (!PortOpen()) {
         return {};
     }
     QByteArray bytes;

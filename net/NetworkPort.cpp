@@ -23,10 +23,8 @@ namespace {
             return QStringLiteral("数据位（SET-DATASIZE）");
         case CpSetParity:
             return QStringLiteral("校验（SET-PARITY）");
-        case CpSetStopSize:
-            return QStringLiteral("停止位（SET-STOPSIZE）");
         default:
-            return QStringLiteral("DTR/RTS（SET-CONTROL）");
+            return QStringLiteral("停止位（SET-STOPSIZE）");
         }
     }
 
@@ -116,6 +114,12 @@ NetworkPort::NetworkPort(QObject* parent)
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &NetworkPort::onTimeout);
+    m_controlTimer.setSingleShot(true);
+    connect(&m_controlTimer, &QTimer::timeout, this, [this] {
+        Q_EMIT note(QStringLiteral("警告：服务器在 %1 秒内没有回应 DTR/RTS 设置（SET-CONTROL），"
+                                   "远端串口的 DTR/RTS 可能没有打开")
+                        .arg(AnswerTimeoutMs / 1000));
+    });
 }
 
 NetworkPort::~NetworkPort()
@@ -135,6 +139,7 @@ void NetworkPort::open(const NetworkAddress& address, const RemoteLineFormat& fo
     m_us.fill(Want::No);
     m_him.fill(Want::No);
     m_awaiting.clear();
+    m_controlsAwaited = 0;
     m_acknowledged.clear();
     m_modemState.reset();
     m_early.clear();
@@ -156,6 +161,7 @@ void NetworkPort::open(const NetworkAddress& address, const RemoteLineFormat& fo
 void NetworkPort::close()
 {
     m_timer.stop();
+    m_controlTimer.stop();
     m_phase = Phase::Closed;
     if (m_socket) {
         m_socket->disconnect(this);
@@ -366,9 +372,12 @@ void NetworkPort::sendLineFormat()
     wire += comPort(CpSetControl, QByteArray(1, RtsOn));
     wire += comPort(CpSetLineStateMask, QByteArray(1, LineMask));
     wire += comPort(CpSetModemStateMask, QByteArray(1, ModemMask));
-    m_awaiting = { CpSetBaudRate, CpSetDataSize, CpSetParity, CpSetStopSize, CpSetControl, CpSetControl };
+    m_awaiting = { CpSetBaudRate, CpSetDataSize, CpSetParity, CpSetStopSize };
+    // DTR and RTS are not worth holding the open up for; their answers are awaited apart.
+    m_controlsAwaited = 2;
     send(wire);
     m_timer.start(AnswerTimeoutMs);
+    m_controlTimer.start(AnswerTimeoutMs);
 }
 
 void NetworkPort::handleComPort(std::uint8_t cmd, const QByteArray& value)
@@ -380,6 +389,12 @@ void NetworkPort::handleComPort(std::uint8_t cmd, const QByteArray& value)
     const auto v = std::uint8_t(value[0]);
     if (cmd == CpNotifyLineState || cmd == CpNotifyModemState) {
         lineEvent(cmd, v);
+        return;
+    }
+    if (cmd == CpSetControl) {
+        if (m_controlsAwaited > 0 && --m_controlsAwaited == 0) {
+            m_controlTimer.stop();
+        }
         return;
     }
     if (m_phase != Phase::Negotiating || !m_awaiting.removeOne(cmd)) {
@@ -469,10 +484,7 @@ void NetworkPort::onTimeout()
     }
     QStringList silent;
     for (std::uint8_t cmd : std::as_const(m_awaiting)) {
-        const QString name = commandName(cmd);
-        if (!silent.contains(name)) {
-            silent << name;
-        }
+        silent << commandName(cmd);
     }
     Q_EMIT note(QStringLiteral("警告：服务器在 %1 秒内没有回应 %2")
                     .arg(AnswerTimeoutMs / 1000)

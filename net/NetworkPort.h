@@ -122,8 +122,9 @@ private:
     // Where each option stands, for us and for the server.
     std::array<Want, 256> m_us {};
     std::array<Want, 256> m_him {};
-    // Answers still awaited, by command; SET-CONTROL is asked twice (DTR and RTS).
-    QList<std::uint8_t> m_awaiting;
+    QList<std::uint8_t> m_awaiting; // line-format answers still awaited, by command
+    int m_controlsAwaited = 0; // SET-CONTROL answers (DTR, RTS) still awaited
+    QTimer m_controlTimer;
     QStringList m_acknowledged;
     std::optional<std::uint8_t> m_modemState;
     QByteArray m_early; // data that came before the open finished

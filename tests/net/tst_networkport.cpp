@@ -1,0 +1,340 @@
+// Network ports through the real serial link: a real ser2net in front of the simulator's
+// pseudo-terminal, and a small Telnet server of our own for what ser2net never does.
+#include "DeviceSimulator.h"
+#include "NetworkPort.h"
+#include "ScriptedDialogs.h"
+#include "Ser2net.h"
+#include "SerialLink.h"
+#include "Telnet.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace comkeys;
+using comkeys::test::ScriptedDialogs;
+using comkeys::test::Ser2net;
+using Status = SerialLink::Status;
+
+namespace {
+
+enum class Script {
+    SplitIac, // answers everything, then sends A IAC | IAC B in two writes
+    RefuseComPort, // WONT COM-PORT-OPTION
+    ControlUnanswered, // answers the line format, never SET-CONTROL
+    Silent, // accepts and never speaks
+    NotReading, // a raw line that takes nothing until told to
+};
+
+// One connection at a time, answering the way its script says.
+class TelnetServer : public QObject {
+public:
+    Script script = Script::Silent;
+    QByteArray wire; // every byte the client sent, as sent
+    QTcpServer server;
+    QTcpSocket* client = nullptr;
+
+    explicit TelnetServer(Script s)
+        : script(s)
+    {
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            client = server.nextPendingConnection();
+            if (script == Script::NotReading) {
+                client->setReadBufferSize(1); // the rest waits in the system's buffers
+                return;
+            }
+            connect(client, &QTcpSocket::readyRead, this, &TelnetServer::onReadyRead);
+            using namespace telnet;
+            if (script == Script::RefuseComPort) {
+                client->write(command(Do, OptBinary) + command(Will, OptBinary) + command(Wont, OptComPort));
+            } else if (script != Script::Silent) {
+                client->write(command(Do, OptBinary) + command(Will, OptBinary) + command(Do, OptComPort));
+            }
+        });
+    }
+
+    // Everything the line carried so far, for the not-reading script.
+    QByteArray readAll()
+    {
+        client->setReadBufferSize(0);
+        wire += client->readAll();
+        return wire;
+    }
+
+private:
+    void onReadyRead()
+    {
+        const QByteArray bytes = client->readAll();
+        wire += bytes;
+        QByteArray data;
+        std::vector<telnet::Event> events;
+        m_parser.feed(bytes, data, events);
+        for (const telnet::Event& e : events) {
+            if (e.verb != telnet::Sb || e.payload.isEmpty() || script == Script::Silent) {
+                continue;
+            }
+            const auto cmd = std::uint8_t(e.payload[0]);
+            if (cmd == telnet::CpSetControl && script == Script::ControlUnanswered) {
+                continue;
+            }
+            // A server answers with the request's value, whatever it made of it.
+            client->write(telnet::comPort(cmd + telnet::ServerOffset, e.payload.mid(1)));
+            if (cmd == telnet::CpSetModemStateMask && script == Script::SplitIac) {
+                client->write("A\xFF");
+                client->flush();
+                QTimer::singleShot(100, client, [c = client] { c->write("\xFF" "B"); });
+            }
+        }
+    }
+
+    telnet::Parser m_parser;
+};
+
+QString bracketed(const QString& host) { return host.contains(u':') ? u'[' + host + u']' : host; }
+
+} // namespace
+
+class TestNetworkPort : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        m_sim.reset(new DeviceSimulator);
+        QVERIFY2(m_sim->start(), qPrintable(m_sim->errorString()));
+        m_state = {};
+        m_dialogs.reset(new ScriptedDialogs);
+        m_uart.reset(new UartCom({}));
+        m_link.reset(new SerialLink(m_state, *m_uart, *m_dialogs));
+        m_ser2net.reset(new Ser2net);
+    }
+
+    void cleanup()
+    {
+        m_link.reset();
+        m_uart.reset();
+        m_ser2net.reset();
+        m_sim.reset();
+    }
+
+    void atGetsOkOverBothKinds_data()
+    {
+        QTest::addColumn<bool>("telnet");
+        QTest::newRow("raw TCP") << false;
+        QTest::newRow("RFC 2217") << true;
+    }
+
+    void atGetsOkOverBothKinds()
+    {
+        QFETCH(bool, telnet);
+        QVERIFY(m_ser2net->start(m_sim->devicePath()));
+        open(m_ser2net->url(telnet), QStringLiteral("9600"));
+        m_link->keyPressed(QStringLiteral("\"AT\""), true);
+        QTRY_COMPARE(m_link->receiveText().text(), QStringLiteral("OK"));
+        QVERIFY(m_link->logText().text().contains(QStringLiteral("AT     <CR>\r\n")));
+        if (telnet) {
+            QVERIFY2(m_link->statusDetail().contains(QStringLiteral("服务器已确认（acknowledged）速率 9600，数据位 8，校验 n，停止位 1")),
+                     qPrintable(m_link->statusDetail()));
+        }
+    }
+
+    void everyByteValueRoundTrips()
+    {
+        QVERIFY(m_ser2net->start(m_sim->devicePath()));
+        open(m_ser2net->url(true), QStringLiteral("115200"));
+        QByteArray all;
+        for (int b = 0; b < 256; ++b) {
+            all += char(b);
+        }
+        QVERIFY(m_sim->send(all));
+        QTRY_COMPARE(m_link->record().receivedBytes(), all);
+        // Commands are ISO-8859-1: a key holding ÿ sends the byte 0xFF.
+        m_link->keyPressed(u'"' + QString::fromLatin1(all.left(128)) + u'"', false);
+        m_link->keyPressed(u'"' + QString::fromLatin1(all.mid(128)) + u'"', false);
+        QTRY_COMPARE(m_sim->received(), all);
+        QVERIFY(m_dialogs->messages.isEmpty());
+    }
+
+    void lineFormatReachesTheRemotePort_data()
+    {
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<QString>("acknowledged");
+        QTest::addColumn<QString>("termios");
+        QTest::newRow("19200") << "19200" << "速率 19200，数据位 8，校验 n，停止位 1" << "19200,n,8,1";
+        QTest::newRow("two stop bits") << "115200,n,8,2" << "速率 115200，数据位 8，校验 n，停止位 2" << "115200,n,8,2";
+        // Acknowledged is not done: a pseudo-terminal holds 8 data bits without parity whatever
+        // the server answers.
+        QTest::newRow("7 bits, even parity") << "4800,e,7,1" << "速率 4800，数据位 7，校验 e，停止位 1" << "4800,n,8,1";
+    }
+
+    void lineFormatReachesTheRemotePort()
+    {
+        QFETCH(QString, rate);
+        QFETCH(QString, acknowledged);
+        QFETCH(QString, termios);
+        QVERIFY(m_ser2net->start(m_sim->devicePath()));
+        open(m_ser2net->url(true), rate);
+        QVERIFY2(m_link->statusDetail().contains(acknowledged), qPrintable(m_link->statusDetail()));
+        QVERIFY(m_link->logText().text().contains(acknowledged));
+        QCOMPARE(m_sim->lineSettings(), termios);
+    }
+
+    void serverBackAfterRestart_data() { atGetsOkOverBothKinds_data(); }
+
+    void serverBackAfterRestart()
+    {
+        QFETCH(bool, telnet);
+        QVERIFY(m_ser2net->start(m_sim->devicePath()));
+        open(m_ser2net->url(telnet), QStringLiteral("9600"));
+        m_ser2net->stop();
+        QTRY_COMPARE(m_link->status(), Status::Lost);
+        QCOMPARE(m_link->indicatorColor(), QColor(255, 0, 0));
+        QVERIFY(m_ser2net->start(m_sim->devicePath()));
+        QTRY_COMPARE_WITH_TIMEOUT(m_link->status(), Status::Opened, 10000);
+        QVERIFY(m_link->logText().text().contains(QStringLiteral("串口已自动重新打开")));
+        m_link->keyPressed(QStringLiteral("\"AT\""), true);
+        QTRY_COMPARE(m_link->receiveText().text(), QStringLiteral("OK"));
+        QVERIFY(m_dialogs->messages.isEmpty());
+
+        // Closed by the user, it stays closed when the server goes and comes again.
+        m_link->closePressed();
+        m_ser2net->stop();
+        QVERIFY(m_ser2net->start(m_sim->devicePath()));
+        QTest::qWait(1500);
+        QCOMPARE(m_link->status(), Status::Closed);
+    }
+
+    void awkwardServers_data()
+    {
+        QTest::addColumn<int>("script");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("logged");
+        QTest::addColumn<QByteArray>("received");
+        QTest::newRow("IAC split across reads") << int(Script::SplitIac) << "127.0.0.1"
+                                                << "服务器已确认（acknowledged）速率 9600" << QByteArray("A\xFF" "B");
+        QTest::newRow("WONT COM-PORT-OPTION, IPv6") << int(Script::RefuseComPort) << "::1"
+                                                    << "警告：rfc2217://[::1]:%1：服务器不接受 COM-PORT-OPTION，线路设置 9600,n,8,1 没有设置"
+                                                    << QByteArray();
+        QTest::newRow("SET-CONTROL never answered") << int(Script::ControlUnanswered) << "127.0.0.1"
+                                                    << "警告：服务器在 2 秒内没有回应 DTR/RTS 设置（SET-CONTROL）" << QByteArray();
+        QTest::newRow("accepts and never speaks, IPv6") << int(Script::Silent) << "::1"
+                                                        << "服务器没有回应 COM-PORT-OPTION" << QByteArray();
+    }
+
+    void awkwardServers()
+    {
+        QFETCH(int, script);
+        QFETCH(QString, host);
+        QFETCH(QString, logged);
+        QFETCH(QByteArray, received);
+        TelnetServer server { Script(script) };
+        QVERIFY(server.server.listen(QHostAddress(host), 0));
+        open(QStringLiteral("rfc2217://%1:%2").arg(bracketed(host)).arg(server.server.serverPort()), QStringLiteral("9600"));
+        const QString log = logged.contains(QStringLiteral("%1")) ? logged.arg(server.server.serverPort()) : logged;
+        QTRY_VERIFY2_WITH_TIMEOUT(m_link->logText().text().contains(log), qPrintable(m_link->logText().text()), 5000);
+        QTRY_COMPARE(m_link->record().receivedBytes(), received);
+        // Whatever the server made of the line format, the line carries bytes, IAC doubled.
+        m_link->keyPressed(QStringLiteral("\"ÿ!\""), false);
+        QTRY_VERIFY(server.wire.endsWith("\xFF\xFF!"));
+        QVERIFY(m_dialogs->messages.isEmpty());
+    }
+
+    void failedOpens_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("reason");
+        const QString free = QString::number(Ser2net::freePort());
+        QTest::newRow("refused") << "tcp://127.0.0.1:" + free << "拒绝连接";
+        QTest::newRow("refused, by name") << "rfc2217://localhost:" + free << "拒绝连接";
+        QTest::newRow("no answer to the connect") << "QUEUE" << "5 秒内没有连上";
+        const QString malformed = QStringLiteral("不是网络端口");
+        QTest::newRow("IPv6 without brackets") << "tcp://::1:2000" << malformed;
+        QTest::newRow("IPv4 in brackets") << "tcp://[127.0.0.1]:2000" << malformed;
+        QTest::newRow("no port") << "rfc2217://127.0.0.1" << malformed;
+        QTest::newRow("port 0") << "tcp://127.0.0.1:0" << malformed;
+        QTest::newRow("port 65536") << "tcp://127.0.0.1:65536" << malformed;
+        QTest::newRow("no host") << "tcp://:2000" << malformed;
+        QTest::newRow("bad IPv4") << "tcp://127.0.0.256:2000" << malformed;
+        QTest::newRow("bad name") << "tcp://-host:2000" << malformed;
+    }
+
+    void failedOpens()
+    {
+        QFETCH(QString, port);
+        QFETCH(QString, reason);
+        int listener = -1;
+        int queued = -1;
+        if (port == QStringLiteral("QUEUE")) {
+            // A listener whose accept queue is full drops further connects without a word, as
+            // an unreachable host does.
+            listener = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a {};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            socklen_t len = sizeof a;
+            QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&a), len) == 0 && ::listen(listener, 0) == 0);
+            QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) == 0);
+            queued = ::socket(AF_INET, SOCK_STREAM, 0);
+            QVERIFY(::connect(queued, reinterpret_cast<sockaddr*>(&a), len) == 0);
+            port = QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(a.sin_port));
+        }
+        m_link->openPressed(port, QStringLiteral("9600"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_link->status(), Status::OpenFailed, 8000);
+        QCOMPARE(m_dialogs->texts(), QStringList { QStringLiteral("串口没有打开！") });
+        QVERIFY2(m_link->statusDetail().contains(reason), qPrintable(m_link->statusDetail()));
+        QVERIFY(m_link->logText().text().contains(reason));
+        for (int fd : { listener, queued }) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+
+    void wholeCommandsThroughAFullLine()
+    {
+        TelnetServer server(Script::NotReading);
+        QVERIFY(server.server.listen(QHostAddress::LocalHost, 0));
+        open(QStringLiteral("tcp://127.0.0.1:%1").arg(server.server.serverPort()), QStringLiteral("9600"));
+        const QByteArray body(250, 'x');
+        const QString key = u'"' + QString::fromLatin1(body) + u'"';
+        int accepted = 0;
+        while (m_dialogs->messages.isEmpty() && accepted < 200000) {
+            m_link->keyPressed(key, true);
+            accepted += m_dialogs->messages.isEmpty() ? 1 : 0;
+            if (accepted % 64 == 0) {
+                QCoreApplication::processEvents();
+            }
+        }
+        QVERIFY2(m_dialogs->texts().value(0).contains(QStringLiteral("发送队列已满")), qPrintable(m_dialogs->texts().value(0)));
+        const QString line = QString::fromLatin1(body) + QStringLiteral("     <CR>\r\n");
+        // What still waits for the line is not logged yet.
+        QVERIFY(m_link->logText().text().count(line) < accepted);
+        const QByteArray command = body + '\r';
+        QTRY_COMPARE_WITH_TIMEOUT(server.readAll().size(), accepted * command.size(), 10000);
+        QCOMPARE(server.wire, command.repeated(accepted));
+        QTRY_COMPARE(m_link->logText().text().count(line), accepted);
+    }
+
+private:
+    void open(const QString& port, const QString& rate)
+    {
+        m_link->openPressed(port, rate);
+        // Connecting goes on in the background; the window is not held up.
+        QCOMPARE(m_link->status(), Status::Connecting);
+        QTRY_COMPARE_WITH_TIMEOUT(m_link->status(), Status::Opened, 5000);
+        QCOMPARE(m_link->indicatorColor(), QColor(0, 255, 0));
+    }
+
+    std::unique_ptr<DeviceSimulator> m_sim;
+    std::unique_ptr<Ser2net> m_ser2net;
+    SharedState m_state;
+    std::unique_ptr<ScriptedDialogs> m_dialogs;
+    std::unique_ptr<UartCom> m_uart;
+    std::unique_ptr<SerialLink> m_link;
+};
+
+QTEST_GUILESS_MAIN(TestNetworkPort)
+#include "tst_networkport.moc"

@@ -1,12 +1,15 @@
 // Network ports through the real serial link: a real ser2net in front of the simulator's
 // pseudo-terminal, and a small Telnet server of our own for what ser2net never does.
 #include "DeviceSimulator.h"
+#include "PrivateDesign.h"
 #include "NetworkPort.h"
 #include "ScriptedDialogs.h"
 #include "Ser2net.h"
 #include "SerialLink.h"
 #include "Telnet.h"
 
+#include <QComboBox>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -318,6 +321,27 @@ private Q_SLOTS:
         QTRY_COMPARE(m_link->logText().text().count(line), accepted);
     }
 
+    void recentNetworkPortsOffered()
+    {
+        QStandardPaths::setTestModeEnabled(true); // the user's own options stay untouched
+        PrivateDesign::userSettings().clear();
+        TelnetServer server { Script::Silent };
+        QVERIFY(server.server.listen(QHostAddress::LocalHostIPv6, 0));
+        const QString port = QStringLiteral("tcp://[::1]:%1").arg(server.server.serverPort());
+        QTemporaryDir folder;
+        {
+            PrivateDesign window(*m_dialogs, folder.path());
+            window.link().openPressed(QStringLiteral("TCP://[::1]:%1").arg(server.server.serverPort()), QStringLiteral("9600"));
+            QTRY_COMPARE(window.link().status(), Status::Opened);
+        }
+        // The next start offers it after the devices, as the user would write it.
+        PrivateDesign window(*m_dialogs, folder.path());
+        auto* list = window.findChild<QComboBox*>(QStringLiteral("UART_Com_Combo"));
+        QCOMPARE(list->itemText(list->count() - 1), port);
+        QCOMPARE(list->currentText(), QStringLiteral("COM1"));
+        PrivateDesign::userSettings().clear();
+    }
+
 private:
     void open(const QString& port, const QString& rate)
     {
@@ -336,5 +360,5 @@ private:
     std::unique_ptr<SerialLink> m_link;
 };
 
-QTEST_GUILESS_MAIN(TestNetworkPort)
+QTEST_MAIN(TestNetworkPort)
 #include "tst_networkport.moc"

@@ -148,6 +148,9 @@ void NetworkPort::open(const NetworkAddress& address, const RemoteLineFormat& fo
     m_error.clear();
     m_phase = Phase::Connecting;
     m_socket = new QTcpSocket(this);
+    // A flood is taken in bounded helpings, so the window never chews on megabytes at once;
+    // the rest waits in the system.
+    m_socket->setReadBufferSize(ReadHelping);
     connect(m_socket, &QTcpSocket::connected, this, &NetworkPort::onConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &NetworkPort::onReadyRead);
     connect(m_socket, &QTcpSocket::bytesWritten, this, &NetworkPort::onBytesWritten);

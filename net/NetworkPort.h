@@ -61,6 +61,8 @@ public:
     static constexpr int ConnectTimeoutMs = 5000;
     // How long each answer of the server's Telnet negotiation is waited for.
     static constexpr int AnswerTimeoutMs = 2000;
+    // Received bytes taken from the system at most at a time.
+    static constexpr qint64 ReadHelping = 64 * 1024;
 
     explicit NetworkPort(QObject* parent = nullptr);
     ~NetworkPort() override;

@@ -15,6 +15,7 @@ class Ser2net {
 public:
     quint16 rawPort = 0;
     quint16 telnetPort = 0;
+    QString options; // more option lines for both connections, each "      name: value\n"
 
     ~Ser2net() { stop(); }
 
@@ -41,10 +42,11 @@ public:
                                                   "    enable: on\n"
                                                   "    options:\n"
                                                   "      kickolduser: true\n"
+                                                  "%5"
                                                   "    connector: serialdev,%4,9600n81,local\n");
-        file.write(connection.arg(QStringLiteral("raw"), QString(), QString::number(rawPort), device).toUtf8());
+        file.write(connection.arg(QStringLiteral("raw"), QString(), QString::number(rawPort), device, options).toUtf8());
         file.write(connection.arg(QStringLiteral("rfc2217"), QStringLiteral("telnet(rfc2217),"),
-                                  QString::number(telnetPort), device)
+                                  QString::number(telnetPort), device, options)
                        .toUtf8());
         file.close();
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);

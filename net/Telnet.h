@@ -47,6 +47,7 @@ struct Event {
     std::uint8_t verb = 0;
     std::uint8_t option = 0;
     QByteArray payload;
+    bool operator==(const Event&) const = default;
 };
 
 // Splits a Telnet stream into data and events. Any split of the stream into reads gives the

@@ -26,6 +26,7 @@ enum class Script {
     RefuseComPort, // WONT COM-PORT-OPTION
     ControlUnanswered, // answers the line format, never SET-CONTROL
     Silent, // accepts and never speaks
+    LineEvents, // answers everything, then reports a break, a framing error and a lost carrier
     NotReading, // a raw line whose reader takes nothing until told to
 };
 
@@ -63,6 +64,10 @@ struct TelnetServer : QTcpServer {
                 continue;
             }
             client->write(comPort(cmd + ServerOffset, e.payload.mid(1)));
+            if (cmd == CpSetModemStateMask && script == Script::LineEvents) {
+                client->write(comPort(ServerOffset + CpNotifyModemState, "\x80") + comPort(ServerOffset + CpNotifyLineState, "\x18")
+                              + comPort(ServerOffset + CpNotifyModemState, "\x08"));
+            }
             if (cmd == CpSetModemStateMask && script == Script::SplitIac) {
                 client->write("A\xFF");
                 client->flush();
@@ -176,30 +181,35 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("script");
         QTest::addColumn<QString>("host");
-        QTest::addColumn<QString>("logged");
+        QTest::addColumn<QStringList>("logged");
         QTest::addColumn<QByteArray>("received");
         QTest::newRow("IAC split across reads") << int(Script::SplitIac) << "127.0.0.1"
-                                                << "服务器已确认（acknowledged）速率 9600" << QByteArray("A\xFF" "B");
-        QTest::newRow("WONT COM-PORT-OPTION, IPv6") << int(Script::RefuseComPort) << "::1"
-                                                    << "警告：rfc2217://[::1]:%1：服务器不接受 COM-PORT-OPTION，线路设置 9600,n,8,1 没有设置"
-                                                    << QByteArray();
+                                                << QStringList { "服务器已确认（acknowledged）速率 9600" } << QByteArray("A\xFF" "B");
+        QTest::newRow("WONT COM-PORT-OPTION, IPv6")
+            << int(Script::RefuseComPort) << "::1"
+            << QStringList { "警告：rfc2217://[::1]:%1：服务器不接受 COM-PORT-OPTION，线路设置 9600,n,8,1 没有设置" } << QByteArray();
         QTest::newRow("SET-CONTROL never answered") << int(Script::ControlUnanswered) << "127.0.0.1"
-                                                    << "警告：服务器在 2 秒内没有回应 DTR/RTS 设置（SET-CONTROL）" << QByteArray();
+                                                    << QStringList { "警告：服务器在 2 秒内没有回应 DTR/RTS 设置（SET-CONTROL）" } << QByteArray();
         QTest::newRow("accepts and never speaks, IPv6") << int(Script::Silent) << "::1"
-                                                        << "服务器没有回应 COM-PORT-OPTION" << QByteArray();
+                                                        << QStringList { "服务器没有回应 COM-PORT-OPTION" } << QByteArray();
+        QTest::newRow("line events") << int(Script::LineEvents) << "127.0.0.1"
+                                     << QStringList { "远端串口报告：中断信号（break）、帧错误", "远端串口：载波丢失（carrier lost）" }
+                                     << QByteArray();
     }
 
     void awkwardServers()
     {
         QFETCH(int, script);
         QFETCH(QString, host);
-        QFETCH(QString, logged);
+        QFETCH(QStringList, logged);
         QFETCH(QByteArray, received);
         TelnetServer server { Script(script) };
         QVERIFY(server.listen(QHostAddress(host), 0));
         open(NetworkAddress { NetworkAddress::Kind::Rfc2217, host, server.serverPort() }.text(), QStringLiteral("9600"));
-        const QString log = logged.contains(QStringLiteral("%1")) ? logged.arg(server.serverPort()) : logged;
-        QTRY_VERIFY2_WITH_TIMEOUT(m_link->logText().text().contains(log), qPrintable(m_link->logText().text()), 5000);
+        for (QString log : logged) {
+            log.replace(QStringLiteral("%1"), QString::number(server.serverPort()));
+            QTRY_VERIFY2_WITH_TIMEOUT(m_link->logText().text().contains(log), qPrintable(m_link->logText().text()), 5000);
+        }
         QTRY_COMPARE(m_link->record().receivedBytes(), received);
         // Whatever the server made of the line format, the line carries bytes, IAC doubled.
         m_link->keyPressed(QStringLiteral("\"ÿ!\""), false);

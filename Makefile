@@ -47,12 +47,14 @@ bench: build
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/bench_receive
 	$(BUILD)/bin/bench_automation
 	$(BUILD)/bin/bench_cli
+	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/bench_network
 
 fuzz:
 	@scripts/install-deps all clang libclang-rt-14-dev
 	@cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCOMKEYS_FUZZ=ON -DBUILD_TESTING=ON >/dev/null
-	@cmake --build build-fuzz -j$(JOBS) --target fuzz_profile
+	@cmake --build build-fuzz -j$(JOBS) --target fuzz_profile fuzz_telnet
 	mkdir -p build-fuzz/corpus && build-fuzz/bin/fuzz_profile -runs=$${RUNS:-1000000} -max_len=4096 build-fuzz/corpus tests/keys/fuzz-seeds
+	mkdir -p build-fuzz/corpus-telnet && build-fuzz/bin/fuzz_telnet -runs=$${RUNS:-1000000} -max_len=4096 build-fuzz/corpus-telnet tests/net/fuzz-seeds
 
 gallery: build
 	@$(BUILD)/bin/slider-gallery

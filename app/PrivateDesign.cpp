@@ -83,6 +83,10 @@ namespace {
     }
 } // namespace
 
+namespace {
+    const QString RecentPortsKey = QStringLiteral("network/recentPorts");
+} // namespace
+
 QSettings PrivateDesign::userSettings()
 {
     return QSettings(applicationTitle(), applicationTitle());
@@ -262,7 +266,9 @@ void PrivateDesign::fillAtCreation()
     for (int n = 1; n <= 15; ++n) {
         m_portCombo->addItem(QStringLiteral("COM") + QString::number(n));
     }
-    // Ports the system reports, by their device path, after the fifteen fixed names.
+    // Ports the system reports, by their device path, after the fifteen fixed names; then the
+    // network ports this user opened lately.
+    static_cast<PortCombo*>(m_portCombo)->setRecentPorts(userSettings().value(RecentPortsKey).toStringList());
     static_cast<PortCombo*>(m_portCombo)->refreshDevices();
     m_link.setAutoReconnect(userSettings().value(QStringLiteral("serial/autoReconnect"), true).toBool());
     // Filling an editable list selects its first item; creation selects none.
@@ -357,6 +363,16 @@ void PrivateDesign::wire()
     });
 
     connect(&m_link, &SerialLink::statusChanged, this, &PrivateDesign::showStatus);
+    connect(&m_link, &SerialLink::statusChanged, this, [this] {
+        const std::optional<NetworkAddress> network = parseNetworkAddress(m_uart.deviceName());
+        if (m_link.status() != SerialLink::Status::Opened || !m_uart.isNetwork() || !network) {
+            return;
+        }
+        QSettings settings = userSettings();
+        const QStringList recent = withRecentPort(settings.value(RecentPortsKey).toStringList(), network->text());
+        settings.setValue(RecentPortsKey, recent);
+        static_cast<PortCombo*>(m_portCombo)->setRecentPorts(recent);
+    });
     connect(&m_link, &SerialLink::receiveCleared, m_text1, &ReceiveDisplay::clear);
     connect(&m_link, &SerialLink::logChanged, this, [this] { ensureDebugForm().scheduleSync(); });
     connect(m_text1, &ReceiveDisplay::saveRequested, this, &PrivateDesign::saveReceived);

@@ -34,6 +34,10 @@ void PortCombo::refreshDevices()
         setItemData(count() - 1, about.isEmpty() ? info.systemLocation() : about.join(QStringLiteral(", ")),
                     Qt::ToolTipRole);
     }
+    for (const QString& port : std::as_const(m_recent)) {
+        addItem(port);
+        setItemData(count() - 1, QStringLiteral("最近打开的网络端口"), Qt::ToolTipRole);
+    }
     // Refreshing chooses nothing and keeps what the user typed.
     setCurrentIndex(index < count() ? index : -1);
     setEditText(text);

@@ -45,14 +45,20 @@ private:
 
 // The port list: COM1 to COM15, then the serial devices the system reports, read afresh each
 // time the list drops down (an adapter plugged in later appears), each with its description as
-// a tooltip; the list is wide enough for whole device paths.
+// a tooltip, then the network ports opened lately; the list is wide enough for whole device
+// paths.
 class PortCombo : public QComboBox {
     Q_OBJECT
 public:
     static constexpr int FixedPorts = 15;
     explicit PortCombo(QWidget* parent = nullptr);
+    // Network ports offered after the devices, newest first; shown from the next refresh.
+    void setRecentPorts(const QStringList& ports) { m_recent = ports; }
     void refreshDevices();
     void showPopup() override;
+
+private:
+    QStringList m_recent;
 };
 
 // The icons of the two windows, drawn here rather than shipped as files; the installed

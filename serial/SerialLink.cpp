@@ -63,6 +63,9 @@ SerialLink::SerialLink(SharedState& state, UartCom& uart, Dialogs& dialogs, QObj
         }
         logEvent(QStringLiteral("串口关闭时还有 %1 条命令没有发出，已丢弃（没有记入发送记录）").arg(commands));
     });
+    connect(&m_uart, &UartCom::opened, this, &SerialLink::onNetworkOpened);
+    connect(&m_uart, &UartCom::openFailed, this, &SerialLink::onNetworkFailed);
+    connect(&m_uart, &UartCom::note, this, &SerialLink::logEvent);
     m_reconnect.setInterval(500);
     connect(&m_reconnect, &QTimer::timeout, this, &SerialLink::tryReconnect);
 }
@@ -85,8 +88,9 @@ void SerialLink::setAutoReconnect(bool on)
 
 void SerialLink::onDeviceLost(const QString& reason)
 {
-    setStatus(Status::Lost,
-              m_autoReconnect ? reason + QStringLiteral("；设备重新接入后会自动打开") : reason);
+    const QString again = m_uart.isNetwork() ? QStringLiteral("；服务器重新可用后会自动连接")
+                                             : QStringLiteral("；设备重新接入后会自动打开");
+    setStatus(Status::Lost, m_autoReconnect ? reason + again : reason);
     logEvent(QStringLiteral("串口设备已断开：%1").arg(reason));
     if (m_autoReconnect) {
         m_reconnect.start();
@@ -95,12 +99,45 @@ void SerialLink::onDeviceLost(const QString& reason)
 
 void SerialLink::tryReconnect()
 {
+    if (m_uart.isNetwork()) {
+        // Connecting runs in the background; one attempt at a time, the answer comes later.
+        if (!m_uart.isOpening()) {
+            m_uart.openNetwork();
+        }
+        return;
+    }
     if (!m_uart.isDeviceBack() || !m_uart.setPortOpen(true)) {
         return; // not back yet, or not usable yet: try again shortly
     }
     m_reconnect.stop();
     setStatus(Status::Opened);
     logEvent(QStringLiteral("串口已自动重新打开：%1").arg(m_uart.deviceName()));
+}
+
+void SerialLink::onNetworkOpened()
+{
+    const bool again = m_status == Status::Lost;
+    m_reconnect.stop();
+    setStatus(Status::Opened, m_uart.networkSummary());
+    m_uart.setRThreshold(1);
+    if (again) {
+        logEvent(QStringLiteral("串口已自动重新打开：%1").arg(m_uart.deviceName()));
+    }
+}
+
+void SerialLink::onNetworkFailed(const QString& reason)
+{
+    // While waiting to reconnect a failed attempt is no news: the next one follows.
+    if (m_status == Status::Connecting) {
+        openFailed(m_uart.deviceName() + QStringLiteral(": ") + reason);
+    }
+}
+
+void SerialLink::openFailed(const QString& failure)
+{
+    m_dialogs.notice(NotOpen);
+    setStatus(Status::OpenFailed, failure);
+    logEvent(QStringLiteral("串口没有打开成功：%1").arg(failure));
 }
 
 QString SerialLink::statusText() const
@@ -114,6 +151,8 @@ QString SerialLink::statusText() const
         return QStringLiteral("串口没有打开成功");
     case Status::Lost:
         return QStringLiteral("串口已经断开");
+    case Status::Connecting:
+        return QStringLiteral("串口正在打开");
     case Status::Closed:
         break;
     }
@@ -140,10 +179,17 @@ void SerialLink::setStatus(Status status, const QString& detail)
 void SerialLink::openPressed(const QString& portText, const QString& rateText)
 {
     // The number is taken first, also when the port is already open.
-    const bool isPath = portText.startsWith(u'/');
+    const bool isPath = portText.startsWith(u'/') || isNetworkPortText(portText);
     const std::optional<int> n = isPath ? std::optional<int>(1) : portNumberFromText(portText);
     if (m_uart.PortOpen()) {
         m_dialogs.notice(QStringLiteral("串口已经打开！"));
+        return;
+    }
+    if (m_status == Status::Lost) {
+        (void)m_uart.setPortOpen(false); // a reconnect attempt gives way to the user's open
+    }
+    if (m_uart.isOpening()) {
+        m_dialogs.notice(QStringLiteral("正在连接网络端口，请稍候"));
         return;
     }
     m_reconnect.stop();
@@ -161,14 +207,23 @@ void SerialLink::openPressed(const QString& portText, const QString& rateText)
         const QString settings = rateText.contains(u',') ? rateText : rateText + QStringLiteral(",n,8,1");
         if (!m_uart.setSettings(settings)) {
             failure = m_uart.errorString();
+        } else if (m_uart.isNetwork()) {
+            if (!parseNetworkAddress(portText)) {
+                failure = QStringLiteral("“%1”不是网络端口：应为 tcp://主机:端口 或 rfc2217://主机:端口，"
+                                         "主机为名称、IPv4 地址或方括号中的 IPv6 地址")
+                              .arg(portText);
+            } else {
+                // The answer comes later (onNetworkOpened, onNetworkFailed); the window goes on.
+                setStatus(Status::Connecting, QStringLiteral("正在连接 ") + portText);
+                m_uart.openNetwork();
+                return;
+            }
         } else if (!m_uart.setPortOpen(true)) {
             failure = m_uart.deviceName() + QStringLiteral(": ") + m_uart.errorString();
         }
     }
     if (!failure.isEmpty()) {
-        m_dialogs.notice(NotOpen);
-        setStatus(Status::OpenFailed, failure);
-        logEvent(QStringLiteral("串口没有打开成功：%1").arg(failure));
+        openFailed(failure);
         return;
     }
     setStatus(Status::Opened);
@@ -178,7 +233,7 @@ void SerialLink::openPressed(const QString& portText, const QString& rateText)
 void SerialLink::closePressed()
 {
     m_reconnect.stop();
-    if (!m_uart.PortOpen()) {
+    if (!m_uart.PortOpen() && !m_uart.isOpening()) {
         return;
     }
     (void)m_uart.setPortOpen(false);
@@ -188,7 +243,7 @@ void SerialLink::closePressed()
 void SerialLink::listChosen()
 {
     m_reconnect.stop();
-    if (!m_uart.PortOpen()) {
+    if (!m_uart.PortOpen() && !m_uart.isOpening()) {
         return;
     }
     (void)m_uart.setPortOpen(false);

@@ -20,8 +20,9 @@ namespace comkeys {
 class SerialLink : public QObject {
     Q_OBJECT
 public:
-    // Lost: the open port's device went away (not a close by the user).
-    enum class Status { NeverOpened, Opened, OpenFailed, Closed, Lost };
+    // Lost: the open port's device went away (not a close by the user). Connecting: a network
+    // port is being opened.
+    enum class Status { NeverOpened, Opened, OpenFailed, Closed, Lost, Connecting };
 
     static constexpr int MarkerLimit = 256; // "<CR>" markers kept in Recv_Mark at most
 
@@ -95,6 +96,10 @@ private:
     void logEvent(const QString& text);
     void onDeviceLost(const QString& reason);
     void tryReconnect();
+    // A network port finished opening (or reopening), or did not.
+    void onNetworkOpened();
+    void onNetworkFailed(const QString& reason);
+    void openFailed(const QString& failure);
 
     SharedState& m_state;
     UartCom& m_uart;

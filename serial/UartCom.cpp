@@ -84,6 +84,30 @@ UartCom::UartCom(QStringList portFolders, QObject* parent)
             m_readable->setEnabled(true);
         }
     });
+    connect(&m_net, &NetworkPort::opened, this, &UartCom::opened);
+    connect(&m_net, &NetworkPort::failed, this, &UartCom::openFailed);
+    connect(&m_net, &NetworkPort::note, this, &UartCom::note);
+    connect(&m_net, &NetworkPort::received, this, [this](const QByteArray& bytes) {
+        m_bytesReceived += bytes.size();
+        m_commEvent = comEvReceive;
+        Q_EMIT OnComm(bytes);
+    });
+    connect(&m_net, &NetworkPort::written, this, &UartCom::outputWritten);
+    connect(&m_net, &NetworkPort::dropped, this, &UartCom::outputDropped);
+    connect(&m_net, &NetworkPort::lost, this, [this](const QString& reason) {
+        Q_EMIT deviceLost(reason);
+    });
+}
+
+void UartCom::openNetwork()
+{
+    const std::optional<NetworkAddress> address = parseNetworkAddress(m_devicePath);
+    if (!address) {
+        Q_EMIT openFailed(QStringLiteral("“%1”不是 tcp://主机:端口 或 rfc2217://主机:端口").arg(m_devicePath));
+        return;
+    }
+    const LineSettings s = parseSettings(m_settings).value_or(LineSettings {});
+    m_net.open(*address, RemoteLineFormat { quint32(s.rate), s.parity, s.dataBits, s.stopBits });
 }
 
 UartCom::~UartCom() { closePort(); }
@@ -218,6 +242,7 @@ void UartCom::closePort()
     const int dropped = int(m_queue.size());
     m_queue.clear();
     m_queuedBytes = 0;
+    m_net.close();
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
@@ -281,6 +306,21 @@ qsizetype UartCom::readSome(char* into, qsizetype capacity)
 
 UartCom::OutputStatus UartCom::setOutput(const QByteArray& bytes, quint64* ticket)
 {
+    if (m_net.isOpen()) {
+        const NetworkPort::WriteStatus status = m_net.write(bytes, ticket);
+        m_error = m_net.errorString();
+        switch (status) {
+        case NetworkPort::WriteStatus::Written:
+            return OutputStatus::Written;
+        case NetworkPort::WriteStatus::Queued:
+            return OutputStatus::Queued;
+        case NetworkPort::WriteStatus::QueueFull:
+            return OutputStatus::QueueFull;
+        case NetworkPort::WriteStatus::Failed:
+            break;
+        }
+        return OutputStatus::Failed;
+    }
     if (m_fd < 0) {
         m_error = QStringLiteral("串口没有打开");
         return OutputStatus::Failed;
@@ -365,6 +405,9 @@ void UartCom::onReadable()
 
 QByteArray UartCom::Input()
 {
+    if (m_net.isOpen()) {
+        return {}; // a network line hands on what arrives in OnComm() only
+    }
     if (m_fd < 0) {
         return {};
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "NetworkPort.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -54,7 +56,7 @@ public:
     explicit UartCom(QStringList portFolders, QObject* parent = nullptr);
     ~UartCom() override;
 
-    bool PortOpen() const { return m_fd >= 0; }
+    bool PortOpen() const { return m_fd >= 0 || m_net.isOpen(); }
     // Opens with the current port, settings and input mode, then reads the line's settings
     // back; false with errorString() (Chinese) when the port cannot be opened or the line does
     // not hold the settings asked for.
@@ -63,8 +65,17 @@ public:
     int CommPort() const { return m_commPort; }
     // Port numbers 1 to 255; false for anything else.
     [[nodiscard]] bool setCommPort(int n);
-    // A device path used instead of the port number (empty: use the number).
+    // A device path or a network port (tcp://, rfc2217://) used instead of the port number
+    // (empty: use the number).
     void setDevicePath(const QString& path) { m_devicePath = path; }
+    // The port is a network port: it opens with openNetwork(), not setPortOpen().
+    bool isNetwork() const { return isNetworkPortText(m_devicePath); }
+    // Starts opening the network port with the current settings; opened() or openFailed()
+    // follows, the window never waits.
+    void openNetwork();
+    bool isOpening() const { return m_net.isOpening(); }
+    // What the network line is and what its server acknowledged (Chinese).
+    QString networkSummary() const { return m_net.summary(); }
     QString deviceName() const;
     // The device last opened is there again, under the name it was opened by (its Ports link,
     // or its device path); a fallback name does not count.
@@ -111,6 +122,11 @@ Q_SIGNALS:
     void outputDropped(int commands);
     // The device went away while open (an adapter pulled out); the port has been closed.
     void deviceLost(const QString& reason);
+    // A network port finished opening, or did not (reason in Chinese).
+    void opened();
+    void openFailed(const QString& reason);
+    // A line for the log window about the network line (settings acknowledged, warnings).
+    void note(const QString& text);
 
 private:
     struct Pending {
@@ -134,6 +150,7 @@ private:
     QStringList m_folders;
     QString m_openedVia;
     int m_fd = -1;
+    NetworkPort m_net;
     QSocketNotifier* m_writable = nullptr;
     QSocketNotifier* m_readable = nullptr;
     QTimer* m_readRest = nullptr;

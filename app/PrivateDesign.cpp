@@ -158,6 +158,7 @@ PrivateDesign::~PrivateDesign()
 {
     delete m_debugForm;
     delete m_transcriptWindow;
+    delete m_plotWindow;
 }
 
 void PrivateDesign::buildToolBar()
@@ -344,6 +345,7 @@ void PrivateDesign::wire()
     connect(&m_link, &SerialLink::logChanged, this, [this] { ensureDebugForm().scheduleSync(); });
     connect(m_text1, &ReceiveDisplay::showLogRequested, this, &PrivateDesign::showLog);
     connect(m_text1, &ReceiveDisplay::transcriptRequested, this, &PrivateDesign::showTranscript);
+    connect(m_text1, &ReceiveDisplay::plotRequested, this, &PrivateDesign::showPlot);
     connect(m_text1, &ReceiveDisplay::saveRequested, this, &PrivateDesign::saveReceived);
     connect(m_text1, &ReceiveDisplay::captureRequested, this, &PrivateDesign::toggleCapture);
     connect(m_text1, &ReceiveDisplay::clearRequested, this, [this] { m_link.clearReceive(); });
@@ -352,6 +354,7 @@ void PrivateDesign::wire()
     const std::pair<QKeySequence, std::function<void()>> shortcuts[] = {
         { QKeySequence(Qt::CTRL | Qt::Key_L), [this] { showLog(); } },
         { QKeySequence(Qt::CTRL | Qt::Key_T), [this] { showTranscript(); } },
+        { QKeySequence(Qt::CTRL | Qt::Key_P), [this] { showPlot(); } },
         { QKeySequence(Qt::CTRL | Qt::Key_H),
           [this] {
               m_text1->setView(m_text1->view() == ReceiveDisplay::View::Hex ? ReceiveDisplay::View::Text
@@ -411,6 +414,16 @@ void PrivateDesign::showTranscript()
     m_transcriptWindow->activateWindow();
 }
 
+void PrivateDesign::showPlot()
+{
+    if (!m_plotWindow) {
+        m_plotWindow = new PlotWindow(m_link.record(), m_dialogs, m_folders.keySets);
+    }
+    m_plotWindow->show();
+    m_plotWindow->raise();
+    m_plotWindow->activateWindow();
+}
+
 void PrivateDesign::saveReceived()
 {
     const std::optional<QString> path
@@ -451,6 +464,7 @@ void PrivateDesign::closeEvent(QCloseEvent* event)
     // The other windows go with the main window; nothing is asked or saved.
     delete m_debugForm;
     delete m_transcriptWindow;
+    delete m_plotWindow;
     event->accept();
 }
 

@@ -3,6 +3,7 @@
 #include "DebugForm.h"
 #include "ReceiveDisplay.h"
 #include "TranscriptWindow.h"
+#include "PlotWindow.h"
 #include "Dialogs.h"
 #include "KeyEditor.h"
 #include "KeySetFiles.h"
@@ -56,6 +57,9 @@ public:
     // Brings the transcript window (收发记录) on screen, creating it if needed.
     void showTranscript();
     TranscriptWindow* transcriptWindow() const { return m_transcriptWindow; }
+    // Brings the plot window (曲线) on screen, creating it if needed.
+    void showPlot();
+    PlotWindow* plotWindow() const { return m_plotWindow; }
     ReceiveDisplay* receiveDisplay() const { return m_text1; }
     // 保存接收数据…: the received bytes as they came (.bin) or the timed transcript (.txt).
     void saveReceived();
@@ -122,6 +126,7 @@ private:
     std::array<QLineEdit*, 192> m_keyTexts {};
     QPointer<DebugForm> m_debugForm;
     QPointer<TranscriptWindow> m_transcriptWindow;
+    QPointer<PlotWindow> m_plotWindow;
 };
 
 } // namespace comkeys

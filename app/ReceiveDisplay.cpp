@@ -482,6 +482,7 @@ void ReceiveDisplay::contextMenuEvent(QContextMenuEvent* event)
     log->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     QAction* transcript = menu.addAction(QStringLiteral("收发记录"), this, &ReceiveDisplay::transcriptRequested);
     transcript->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    menu.addAction(QStringLiteral("曲线"), this, &ReceiveDisplay::plotRequested)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     menu.exec(event->globalPos());
 }
 

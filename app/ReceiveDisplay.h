@@ -47,6 +47,7 @@ public:
 Q_SIGNALS:
     void showLogRequested();
     void transcriptRequested();
+    void plotRequested();
     void saveRequested();
     void captureRequested();
     void clearRequested();

@@ -1,0 +1,298 @@
+#include "PlotData.h"
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace comkeys {
+
+namespace {
+    constexpr double Absent = std::numeric_limits<double>::quiet_NaN();
+
+    QString csvField(const QString& s)
+    {
+        if (!s.contains(u',') && !s.contains(u'"') && !s.contains(u'\n') && !s.contains(u'\r')) {
+            return s;
+        }
+        QString quoted = s;
+        quoted.replace(u'"', QStringLiteral("\"\""));
+        return u'"' + quoted + u'"';
+    }
+} // namespace
+
+PlotData::PlotData(const LineRecord& record)
+    : m_record(record)
+{
+    reset();
+}
+
+void PlotData::setParser(const LineParser& parser)
+{
+    m_parser = parser;
+    reset();
+}
+
+void PlotData::setKeyFilter(const QString& caption)
+{
+    m_keyFilter = caption;
+    reset();
+}
+
+void PlotData::reset()
+{
+    m_next = m_record.firstNumber();
+    m_line.clear();
+    m_lineTooLong = false;
+    // Entries before the first kept one are gone: its first line may have begun in them.
+    m_fragment = m_next > 0;
+    m_afterCr = false;
+    m_lastKey.clear();
+    m_lineEntry = m_next;
+    m_malformed = 0;
+    m_names.clear();
+    m_labels.clear();
+    m_times.clear();
+    m_entries.clear();
+    m_values.clear();
+    m_begin = 0;
+}
+
+bool PlotData::update(int budgetMs)
+{
+    if (m_next < m_record.firstNumber()) {
+        // The record dropped entries not read yet: what was pending is no longer whole.
+        m_next = m_record.firstNumber();
+        m_line.clear();
+        m_fragment = true;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 end = m_record.nextNumber();
+    while (m_next < end) {
+        take(m_record.entry(m_next++));
+        if (budgetMs >= 0 && (m_next & 63) == 0 && clock.elapsed() >= budgetMs) {
+            break;
+        }
+    }
+    dropOld();
+    return isCaughtUp();
+}
+
+void PlotData::take(const LineRecord::Entry& entry)
+{
+    if (entry.direction == LineRecord::Direction::Sent) {
+        m_lastKey = entry.key;
+        return;
+    }
+    const char* p = entry.bytes.constData();
+    const char* end = p + entry.bytes.size();
+    while (p < end) {
+        if (m_afterCr && *p == '\n') {
+            m_afterCr = false;
+            ++p;
+            continue;
+        }
+        m_afterCr = false;
+        const char* stop = p;
+        while (stop < end && *stop != '\r' && *stop != '\n') {
+            ++stop;
+        }
+        if (m_line.isEmpty() && !m_lineTooLong) {
+            m_lineEntry = m_next - 1;
+        }
+        const qsizetype room = MaxLine - m_line.size();
+        m_line.append(p, std::min<qsizetype>(stop - p, room));
+        m_lineTooLong = m_lineTooLong || stop - p > room;
+        if (stop == end) {
+            return;
+        }
+        m_afterCr = *stop == '\r';
+        p = stop + 1;
+        endLine(entry.msecs);
+    }
+}
+
+void PlotData::endLine(qint64 msecs)
+{
+    const bool whole = !m_fragment;
+    const bool tooLong = m_lineTooLong;
+    m_fragment = false;
+    m_lineTooLong = false;
+    if (!whole || (!m_keyFilter.isEmpty() && m_lastKey != m_keyFilter)) {
+        m_line.clear();
+        return;
+    }
+    const bool parsed = !tooLong && m_parser.parse(m_line, &m_parsed);
+    m_line.clear();
+    if (!parsed) {
+        ++m_malformed;
+        return;
+    }
+    if (m_parsed.empty()) {
+        return; // a blank line
+    }
+    const std::size_t row = m_times.size();
+    // A clock set back must not fold the curve over itself.
+    m_times.push_back(row > m_begin ? std::max(msecs, m_times.back()) : msecs);
+    m_entries.push_back(m_lineEntry);
+    for (auto& column : m_values) {
+        column.push_back(Absent);
+    }
+    for (const LineParser::Value& v : m_parsed) {
+        const int s = seriesFor(v.label);
+        if (s >= 0) {
+            m_values[std::size_t(s)][row] = v.value;
+        }
+    }
+}
+
+int PlotData::seriesFor(const QByteArray& label)
+{
+    for (std::size_t s = 0; s < m_labels.size(); ++s) {
+        if (m_labels[s] == label) {
+            return int(s);
+        }
+    }
+    if (m_labels.size() >= MaxSeries) {
+        return -1;
+    }
+    m_labels.push_back(label);
+    m_names.push_back(QString::fromUtf8(label));
+    m_values.emplace_back(m_times.size(), Absent);
+    return int(m_labels.size()) - 1;
+}
+
+void PlotData::dropOld()
+{
+    const qint64 first = m_record.firstNumber();
+    while (m_begin < m_entries.size() && m_entries[m_begin] < first) {
+        ++m_begin;
+    }
+    // Give the dropped rows' room back once they are half of what is held.
+    if (m_begin > 4096 && m_begin * 2 > m_times.size()) {
+        const auto cut = std::ptrdiff_t(m_begin);
+        m_times.erase(m_times.begin(), m_times.begin() + cut);
+        m_entries.erase(m_entries.begin(), m_entries.begin() + cut);
+        for (auto& column : m_values) {
+            column.erase(column.begin(), column.begin() + cut);
+        }
+        m_begin = 0;
+    }
+}
+
+qint64 PlotData::rowAt(double msecs) const
+{
+    const auto it = std::lower_bound(m_times.begin() + std::ptrdiff_t(m_begin), m_times.end(), msecs,
+                                     [](qint64 t, double x) { return double(t) < x; });
+    return qint64(it - m_times.begin()) - qint64(m_begin);
+}
+
+qint64 PlotData::bytes() const
+{
+    qint64 sum = qint64(m_times.capacity() + m_entries.capacity()) * 8;
+    for (const auto& column : m_values) {
+        sum += qint64(column.capacity()) * 8;
+    }
+    return sum;
+}
+
+QList<QPointF> PlotData::decimated(int series, double fromMsecs, double toMsecs, int columns) const
+{
+    QList<QPointF> out;
+    const qint64 rows = rowCount();
+    if (series < 0 || series >= seriesCount() || rows == 0 || columns < 1 || !(toMsecs > fromMsecs)) {
+        return out;
+    }
+    const std::vector<double>& values = m_values[std::size_t(series)];
+    auto at = [&](qint64 row) { return QPointF(double(time(row)), values[std::size_t(m_begin + row)]); };
+    const qint64 first = rowAt(fromMsecs);
+    const qint64 last = rowAt(toMsecs); // one past the visible rows
+    for (qint64 r = first - 1; r >= 0; --r) {
+        if (!std::isnan(value(series, r))) {
+            out.append(at(r));
+            break;
+        }
+    }
+    const double perColumn = (toMsecs - fromMsecs) / columns;
+    const auto timesBegin = m_times.begin() + std::ptrdiff_t(m_begin);
+    const double* v = values.data() + m_begin;
+    qint64 r = first;
+    while (r < last) {
+        const qint64 column = qint64((double(time(r)) - fromMsecs) / perColumn);
+        const double columnEnd = fromMsecs + double(column + 1) * perColumn;
+        // The column's rows found by search, so the scan below touches values only.
+        const qint64 end = std::max<qint64>(
+            r + 1, std::lower_bound(timesBegin + r, timesBegin + last, columnEnd, [](qint64 t, double x) { return double(t) < x; })
+                - timesBegin);
+        qint64 firstRow = r;
+        while (firstRow < end && std::isnan(v[firstRow])) {
+            ++firstRow;
+        }
+        if (firstRow == end) {
+            r = end;
+            continue;
+        }
+        qint64 lowRow = firstRow, highRow = firstRow, lastRow = firstRow;
+        double low = v[firstRow], high = low;
+        for (qint64 k = firstRow + 1; k < end; ++k) {
+            const double x = v[k];
+            // NaN fails both comparisons and is skipped.
+            if (x < low) {
+                low = x;
+                lowRow = k;
+            } else if (x > high) {
+                high = x;
+                highRow = k;
+            }
+            if (!std::isnan(x)) {
+                lastRow = k;
+            }
+        }
+        r = end;
+        const qint64 picked[] = { firstRow, std::min(lowRow, highRow), std::max(lowRow, highRow), lastRow };
+        qint64 previous = -1;
+        for (qint64 p : picked) {
+            if (p != previous) {
+                out.append(at(p));
+                previous = p;
+            }
+        }
+    }
+    for (qint64 r2 = last; r2 < rows; ++r2) {
+        if (!std::isnan(value(series, r2))) {
+            out.append(at(r2));
+            break;
+        }
+    }
+    return out;
+}
+
+QByteArray PlotData::csv() const
+{
+    QByteArray out;
+    QString header = QStringLiteral("时间,毫秒");
+    for (const QString& name : m_names) {
+        header += u',' + csvField(name);
+    }
+    out += header.toUtf8() + "\r\n";
+    const qint64 rows = rowCount();
+    out.reserve(out.size() + rows * (24 + 12 * seriesCount()));
+    for (qint64 r = 0; r < rows; ++r) {
+        out += clockTime(time(r)).toLatin1();
+        out += ',';
+        out += QByteArray::number(time(r));
+        for (int s = 0; s < seriesCount(); ++s) {
+            out += ',';
+            const double v = value(s, r);
+            if (!std::isnan(v)) {
+                out += QByteArray::number(v, 'g', 15);
+            }
+        }
+        out += "\r\n";
+    }
+    return out;
+}
+
+} // namespace comkeys

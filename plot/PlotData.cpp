@@ -49,12 +49,10 @@ void PlotData::reset()
     m_fragment = m_next > 0;
     m_afterCr = false;
     m_lastKey.clear();
-    m_lineEntry = m_next;
     m_malformed = 0;
     m_names.clear();
     m_labels.clear();
     m_times.clear();
-    m_entries.clear();
     m_values.clear();
     m_begin = 0;
 }
@@ -99,9 +97,6 @@ void PlotData::take(const LineRecord::Entry& entry)
         while (stop < end && *stop != '\r' && *stop != '\n') {
             ++stop;
         }
-        if (m_line.isEmpty() && !m_lineTooLong) {
-            m_lineEntry = m_next - 1;
-        }
         const qsizetype room = MaxLine - m_line.size();
         m_line.append(p, std::min<qsizetype>(stop - p, room));
         m_lineTooLong = m_lineTooLong || stop - p > room;
@@ -133,10 +128,10 @@ void PlotData::endLine(qint64 msecs)
     if (m_parsed.empty()) {
         return; // a blank line
     }
+    makeRoom();
     const std::size_t row = m_times.size();
     // A clock set back must not fold the curve over itself.
     m_times.push_back(row > m_begin ? std::max(msecs, m_times.back()) : msecs);
-    m_entries.push_back(m_lineEntry);
     for (auto& column : m_values) {
         column.push_back(Absent);
     }
@@ -161,25 +156,52 @@ int PlotData::seriesFor(const QByteArray& label)
     m_labels.push_back(label);
     m_names.push_back(QString::fromUtf8(label));
     m_values.emplace_back(m_times.size(), Absent);
+    m_values.back().reserve(m_times.capacity());
     return int(m_labels.size()) - 1;
 }
 
 void PlotData::dropOld()
 {
-    const qint64 first = m_record.firstNumber();
-    while (m_begin < m_entries.size() && m_entries[m_begin] < first) {
-        ++m_begin;
+    if (m_record.nextNumber() == m_record.firstNumber()) {
+        return;
     }
+    const qint64 oldest = m_record.entry(m_record.firstNumber()).msecs;
+    m_begin = std::size_t(std::lower_bound(m_times.begin() + std::ptrdiff_t(m_begin), m_times.end(), oldest) - m_times.begin());
     // Give the dropped rows' room back once they are half of what is held.
     if (m_begin > 4096 && m_begin * 2 > m_times.size()) {
-        const auto cut = std::ptrdiff_t(m_begin);
-        m_times.erase(m_times.begin(), m_times.begin() + cut);
-        m_entries.erase(m_entries.begin(), m_entries.begin() + cut);
-        for (auto& column : m_values) {
-            column.erase(column.begin(), column.begin() + cut);
-        }
-        m_begin = 0;
+        compact();
     }
+}
+
+void PlotData::makeRoom()
+{
+    const std::size_t limit = std::size_t(MaxBytes) / (sizeof(qint64) * (1 + m_values.size()));
+    if (std::size_t(rowCount()) >= limit) {
+        m_begin += std::max<std::size_t>(1, limit / 8);
+    }
+    if (m_times.size() < m_times.capacity()) {
+        return;
+    }
+    if (m_begin > 0) {
+        compact();
+        return;
+    }
+    // Grown by hand, so the capacity never passes the bound the way doubling would.
+    const std::size_t capacity = std::clamp<std::size_t>(m_times.size() * 2, 1024, std::max(limit, m_times.size() + 1));
+    m_times.reserve(capacity);
+    for (auto& column : m_values) {
+        column.reserve(capacity);
+    }
+}
+
+void PlotData::compact()
+{
+    const auto cut = std::ptrdiff_t(m_begin);
+    m_times.erase(m_times.begin(), m_times.begin() + cut);
+    for (auto& column : m_values) {
+        column.erase(column.begin(), column.begin() + cut);
+    }
+    m_begin = 0;
 }
 
 qint64 PlotData::rowAt(double msecs) const
@@ -191,7 +213,7 @@ qint64 PlotData::rowAt(double msecs) const
 
 qint64 PlotData::bytes() const
 {
-    qint64 sum = qint64(m_times.capacity() + m_entries.capacity()) * 8;
+    qint64 sum = qint64(m_times.capacity()) * 8;
     for (const auto& column : m_values) {
         sum += qint64(column.capacity()) * 8;
     }

@@ -13,7 +13,8 @@ namespace comkeys {
 // The series in what the line record holds: received bytes are put together into lines (ending
 // in CR LF, LF or a lone CR, across chunk boundaries), each line is parsed, and its values become
 // one row at the time the line's last chunk arrived. It follows the record as it grows and drops
-// the rows whose chunks the record has dropped. Malformed lines are skipped and counted.
+// the rows older than the oldest chunk the record still holds, or beyond its own memory bound.
+// Malformed lines are skipped and counted.
 //
 // Rows are kept column-wise: one time per row and one value per series, NaN where a line did
 // not have that series.
@@ -21,6 +22,8 @@ class PlotData {
 public:
     static constexpr int MaxSeries = 16; // values of further labels are left out
     static constexpr qsizetype MaxLine = 4096; // a longer "line" is counted malformed
+    // The rows' memory bound: past it the oldest rows go, an eighth at a time.
+    static constexpr qint64 MaxBytes = 64 * 1024 * 1024;
 
     explicit PlotData(const LineRecord& record);
 
@@ -64,6 +67,8 @@ private:
     void endLine(qint64 msecs);
     int seriesFor(const QByteArray& label);
     void dropOld();
+    void makeRoom();
+    void compact();
 
     const LineRecord& m_record;
     LineParser m_parser;
@@ -74,14 +79,12 @@ private:
     bool m_fragment = false; // the line began in a dropped entry: not whole
     bool m_afterCr = false;
     QString m_lastKey; // caption of the last command sent
-    qint64 m_lineEntry = 0; // the entry the pending line began in
     qint64 m_malformed = 0;
     std::vector<LineParser::Value> m_parsed;
 
     std::vector<QString> m_names;
     std::vector<QByteArray> m_labels;
     std::vector<qint64> m_times;
-    std::vector<qint64> m_entries; // the entry each row's line began in, to drop rows with it
     std::vector<std::vector<double>> m_values;
     std::size_t m_begin = 0; // rows before it are dropped
 };

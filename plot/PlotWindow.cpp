@@ -253,6 +253,10 @@ PlotWindow::PlotWindow(const LineRecord& record, Dialogs& dialogs, QString folde
 
     connect(m_form, &QComboBox::activated, this, [this] {
         m_pattern->setEnabled(m_form->currentIndex() == 1);
+        if (m_form->currentIndex() == 1 && m_pattern->text().isEmpty()) {
+            m_pattern->setFocus(); // applied once a pattern is entered
+            return;
+        }
         applyForm();
     });
     connect(m_pattern, &QLineEdit::returnPressed, this, &PlotWindow::applyForm);

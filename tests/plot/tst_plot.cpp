@@ -2,11 +2,15 @@
 #include "ScriptedDialogs.h"
 #include "TestFiles.h"
 
+#include "PrivateDesign.h"
+
 #include <QCheckBox>
+#include <QLabel>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -76,6 +80,8 @@ void fillCrossing(LineRecord& record)
 class TestPlot : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
     void parser_data()
     {
         QTest::addColumn<QString>("pattern"); // empty: the automatic forms
@@ -198,6 +204,15 @@ private Q_SLOTS:
         QVERIFY(pixelsOf(image, b, area, { 0, 0, 0.2, 0.2 }) > 5);
         QCOMPARE(pixelsOf(image, b, area, { 0, 0.7, 0.3, 0.3 }), 0);
 
+        // The readout at the plot's middle: five seconds in, the value 5, and both series' values there.
+        QTest::mouseMove(window.view()->viewport(), area.center().toPoint());
+        const QString readout = window.findChild<QLabel*>(QStringLiteral("Readout"))->text();
+        const QStringList parts = readout.split(u' ', Qt::SkipEmptyParts);
+        QVERIFY2(parts.size() == 10 && parts[0] == QStringLiteral("时间") && parts[2] == QStringLiteral("值") && parts[5] == clockTime(T0 + 5000), qPrintable(readout));
+        QVERIFY(std::abs(QTime::fromString(parts[1], QStringLiteral("hh:mm:ss.zzz")).msecsTo(QTime::fromString(clockTime(T0 + 5000), QStringLiteral("hh:mm:ss.zzz")))) < 30);
+        QVERIFY(std::abs(parts[3].toDouble() - 5) < 0.1);
+        QVERIFY2(readout.endsWith(QStringLiteral("a 5  b 5")), qPrintable(readout));
+
         const QList<QLegendMarker*> markers = window.chart()->legend()->markers(window.series(0));
         QCOMPARE(markers.size(), 1);
         Q_EMIT markers.first()->clicked();
@@ -257,6 +272,23 @@ private Q_SLOTS:
         QCOMPARE(window.isFollowing(), following);
         QCOMPARE(window.isAutoscale(), autoscale);
         QCOMPARE(window.findChild<QCheckBox*>(QStringLiteral("Autoscale"))->isChecked(), autoscale);
+    }
+
+    void openedFromTheMainWindow()
+    {
+        ScriptedDialogs dialogs;
+        QTemporaryDir dir;
+        PrivateDesign main(dialogs, dir.path());
+        main.show();
+        QVERIFY(QTest::qWaitForWindowActive(&main));
+        main.link().record().addReceived("a:1\na:2\n", T0);
+        QTest::keyClick(&main, Qt::Key_P, Qt::ControlModifier);
+        PlotWindow* window = main.plotWindow();
+        QVERIFY(window && window->isVisible());
+        QCOMPARE(window->windowTitle(), QStringLiteral("曲线"));
+        QCOMPARE(window->data().rowCount(), 2);
+        main.link().record().addReceived("a:3\n", T0 + 10);
+        QTRY_COMPARE(window->data().rowCount(), 3);
     }
 
     void exportsReadBack()

@@ -54,6 +54,7 @@ void PlotData::reset()
     m_labels.clear();
     m_times.clear();
     m_values.clear();
+    m_blocks.clear();
     m_begin = 0;
 }
 
@@ -135,10 +136,26 @@ void PlotData::endLine(qint64 msecs)
     for (auto& column : m_values) {
         column.push_back(Absent);
     }
+    if (row % BlockRows == 0) {
+        for (auto& blocks : m_blocks) {
+            blocks.emplace_back();
+        }
+    }
     for (const LineParser::Value& v : m_parsed) {
         const int s = seriesFor(v.label);
-        if (s >= 0) {
-            m_values[std::size_t(s)][row] = v.value;
+        if (s < 0) {
+            continue;
+        }
+        m_values[std::size_t(s)][row] = v.value;
+        Block& block = m_blocks[std::size_t(s)][row / BlockRows];
+        const int inBlock = int(row % BlockRows);
+        if (block.lowRow < 0 || v.value < block.low) {
+            block.low = v.value;
+            block.lowRow = inBlock;
+        }
+        if (block.highRow < 0 || v.value > block.high) {
+            block.high = v.value;
+            block.highRow = inBlock;
         }
     }
 }
@@ -155,6 +172,7 @@ int PlotData::seriesFor(const QByteArray& label)
     }
     m_labels.push_back(label);
     m_names.push_back(QString::fromUtf8(label));
+    m_blocks.emplace_back((m_times.size() + BlockRows - 1) / BlockRows);
     m_values.emplace_back(m_times.size(), Absent);
     m_values.back().reserve(m_times.capacity());
     return int(m_labels.size()) - 1;
@@ -196,12 +214,16 @@ void PlotData::makeRoom()
 
 void PlotData::compact()
 {
-    const auto cut = std::ptrdiff_t(m_begin);
+    // Whole blocks only, so the blocks stay aligned with the rows.
+    const auto cut = std::ptrdiff_t(m_begin - m_begin % BlockRows);
     m_times.erase(m_times.begin(), m_times.begin() + cut);
     for (auto& column : m_values) {
         column.erase(column.begin(), column.begin() + cut);
     }
-    m_begin = 0;
+    for (auto& blocks : m_blocks) {
+        blocks.erase(blocks.begin(), blocks.begin() + cut / std::ptrdiff_t(BlockRows));
+    }
+    m_begin -= std::size_t(cut);
 }
 
 qint64 PlotData::rowAt(double msecs) const
@@ -240,6 +262,7 @@ QList<QPointF> PlotData::decimated(int series, double fromMsecs, double toMsecs,
     const double perColumn = (toMsecs - fromMsecs) / columns;
     const auto timesBegin = m_times.begin() + std::ptrdiff_t(m_begin);
     const double* v = values.data() + m_begin;
+    const std::vector<Block>& blocks = m_blocks[std::size_t(series)];
     qint64 r = first;
     while (r < last) {
         const qint64 column = qint64((double(time(r)) - fromMsecs) / perColumn);
@@ -256,11 +279,25 @@ QList<QPointF> PlotData::decimated(int series, double fromMsecs, double toMsecs,
             r = end;
             continue;
         }
-        qint64 lowRow = firstRow, highRow = firstRow, lastRow = firstRow;
+        qint64 lowRow = firstRow, highRow = firstRow;
         double low = v[firstRow], high = low;
-        for (qint64 k = firstRow + 1; k < end; ++k) {
-            const double x = v[k];
+        for (qint64 k = firstRow + 1; k < end;) {
+            const std::size_t stored = m_begin + std::size_t(k);
+            if (stored % BlockRows == 0 && k + qint64(BlockRows) <= end) {
+                const Block& block = blocks[stored / BlockRows];
+                if (block.lowRow >= 0 && block.low < low) {
+                    low = block.low;
+                    lowRow = k + block.lowRow;
+                }
+                if (block.highRow >= 0 && block.high > high) {
+                    high = block.high;
+                    highRow = k + block.highRow;
+                }
+                k += qint64(BlockRows);
+                continue;
+            }
             // NaN fails both comparisons and is skipped.
+            const double x = v[k];
             if (x < low) {
                 low = x;
                 lowRow = k;
@@ -268,9 +305,11 @@ QList<QPointF> PlotData::decimated(int series, double fromMsecs, double toMsecs,
                 high = x;
                 highRow = k;
             }
-            if (!std::isnan(x)) {
-                lastRow = k;
-            }
+            ++k;
+        }
+        qint64 lastRow = end - 1;
+        while (std::isnan(v[lastRow])) {
+            --lastRow;
         }
         r = end;
         const qint64 picked[] = { firstRow, std::min(lowRow, highRow), std::max(lowRow, highRow), lastRow };

@@ -86,6 +86,14 @@ private:
     std::vector<QByteArray> m_labels;
     std::vector<qint64> m_times;
     std::vector<std::vector<double>> m_values;
+    // The lowest and highest value of every 64 stored rows of each series, so a decimation
+    // over many rows reads whole blocks instead of rows.
+    static constexpr std::size_t BlockRows = 64;
+    struct Block {
+        double low = 0, high = 0;
+        int lowRow = -1, highRow = -1; // within the block; -1: no value in it
+    };
+    std::vector<std::vector<Block>> m_blocks;
     std::size_t m_begin = 0; // rows before it are dropped
 };
 

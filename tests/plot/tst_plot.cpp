@@ -10,11 +10,13 @@
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
+#include <map>
 
 using namespace comkeys;
 using comkeys::test::ScriptedDialogs;
@@ -180,6 +182,50 @@ private Q_SLOTS:
             later.setKeyFilter(keyFilter);
             QVERIFY(later.update());
             QCOMPARE(rows(later), expected);
+        }
+    }
+
+    void decimationKeepsEveryColumnsExtremes_data()
+    {
+        QTest::addColumn<int>("columns");
+        QTest::newRow("fewer columns than blocks") << 7;
+        QTest::newRow("about a block a column") << 83;
+        QTest::newRow("more columns than rows in view") << 9000;
+    }
+    void decimationKeepsEveryColumnsExtremes()
+    {
+        QFETCH(int, columns);
+        // 20 000 lines, b in every third only; the record keeps about the newest 9 000.
+        LineRecord record(9000 * (LineRecord::EntryCost + 16));
+        PlotData data(record);
+        QRandomGenerator random(3);
+        for (int i = 0; i < 20000; ++i) {
+            const QByteArray b = i % 3 ? QByteArray() : " b:" + QByteArray::number(random.bounded(100));
+            record.addReceived("a:" + QByteArray::number(random.bounded(1000) - 500) + b + '\n', T0 + i);
+            if (i % 500 == 0) {
+                data.update();
+            }
+        }
+        data.update();
+        QVERIFY(data.rowCount() > 8000 && data.rowCount() < 10000);
+        const double from = double(data.time(100)) + 0.5, to = double(data.time(data.rowCount() - 50));
+        const double width = (to - from) / columns;
+        for (int s = 0; s < 2; ++s) {
+            std::map<int, std::pair<double, double>> expected, got;
+            for (qint64 r = data.rowAt(from); r < data.rowAt(to); ++r) {
+                if (!std::isnan(data.value(s, r))) {
+                    auto [it, added] = expected.try_emplace(int((double(data.time(r)) - from) / width), data.value(s, r), data.value(s, r));
+                    it->second = { std::min(it->second.first, data.value(s, r)), std::max(it->second.second, data.value(s, r)) };
+                }
+            }
+            const QList<QPointF> points = data.decimated(s, from, to, columns);
+            QVERIFY(points.first().x() < from && points.last().x() >= to);
+            for (const QPointF& p : points.mid(1, points.size() - 2)) {
+                auto [it, added] = got.try_emplace(int((p.x() - from) / width), p.y(), p.y());
+                it->second = { std::min(it->second.first, p.y()), std::max(it->second.second, p.y()) };
+            }
+            QCOMPARE(got, expected);
+            QVERIFY(points.size() <= 4 * columns + 2);
         }
     }
 

@@ -43,6 +43,7 @@ void PlotData::setKeyFilter(const QString& caption)
 void PlotData::reset()
 {
     m_next = m_record.firstNumber();
+    m_offset = 0;
     m_line.clear();
     m_lineTooLong = false;
     // Entries before the first kept one are gone: its first line may have begun in them.
@@ -55,7 +56,8 @@ void PlotData::reset()
     m_times.clear();
     m_values.clear();
     m_blocks.clear();
-    m_begin = 0;
+    m_dropped = 0;
+    m_firstBlock = 0;
 }
 
 bool PlotData::update(int budgetMs)
@@ -63,14 +65,16 @@ bool PlotData::update(int budgetMs)
     if (m_next < m_record.firstNumber()) {
         // The record dropped entries not read yet: what was pending is no longer whole.
         m_next = m_record.firstNumber();
+        m_offset = 0;
         m_line.clear();
         m_fragment = true;
     }
     QElapsedTimer clock;
     clock.start();
     const qint64 end = m_record.nextNumber();
-    while (m_next < end) {
-        take(m_record.entry(m_next++));
+    while (m_next < end && take(m_record.entry(m_next), &clock, budgetMs)) {
+        ++m_next;
+        m_offset = 0;
         if (budgetMs >= 0 && (m_next & 63) == 0 && clock.elapsed() >= budgetMs) {
             break;
         }
@@ -79,14 +83,16 @@ bool PlotData::update(int budgetMs)
     return isCaughtUp();
 }
 
-void PlotData::take(const LineRecord::Entry& entry)
+bool PlotData::take(const LineRecord::Entry& entry, const QElapsedTimer* clock, int budgetMs)
 {
     if (entry.direction == LineRecord::Direction::Sent) {
         m_lastKey = entry.key;
-        return;
+        return true;
     }
-    const char* p = entry.bytes.constData();
-    const char* end = p + entry.bytes.size();
+    const char* begin = entry.bytes.constData();
+    const char* p = begin + m_offset;
+    const char* end = begin + entry.bytes.size();
+    int lines = 0;
     while (p < end) {
         if (m_afterCr && *p == '\n') {
             m_afterCr = false;
@@ -102,12 +108,18 @@ void PlotData::take(const LineRecord::Entry& entry)
         m_line.append(p, std::min<qsizetype>(stop - p, room));
         m_lineTooLong = m_lineTooLong || stop - p > room;
         if (stop == end) {
-            return;
+            return true;
         }
         m_afterCr = *stop == '\r';
         p = stop + 1;
         endLine(entry.msecs);
+        // A large chunk of many lines is read a part at a time too.
+        if (budgetMs >= 0 && ++lines % 256 == 0 && clock->elapsed() >= budgetMs) {
+            m_offset = p - begin;
+            return p == end;
+        }
     }
+    return true;
 }
 
 void PlotData::endLine(qint64 msecs)
@@ -131,12 +143,13 @@ void PlotData::endLine(qint64 msecs)
     }
     makeRoom();
     const std::size_t row = m_times.size();
+    const std::size_t counted = m_dropped + row; // the row's number since the start
     // A clock set back must not fold the curve over itself.
-    m_times.push_back(row > m_begin ? std::max(msecs, m_times.back()) : msecs);
+    m_times.push_back(row > 0 ? std::max(msecs, m_times.back()) : msecs);
     for (auto& column : m_values) {
         column.push_back(Absent);
     }
-    if (row % BlockRows == 0) {
+    if (counted % BlockRows == 0) {
         for (auto& blocks : m_blocks) {
             blocks.emplace_back();
         }
@@ -147,8 +160,8 @@ void PlotData::endLine(qint64 msecs)
             continue;
         }
         m_values[std::size_t(s)][row] = v.value;
-        Block& block = m_blocks[std::size_t(s)][row / BlockRows];
-        const int inBlock = int(row % BlockRows);
+        Block& block = m_blocks[std::size_t(s)][counted / BlockRows - m_firstBlock];
+        const int inBlock = int(counted % BlockRows);
         if (block.lowRow < 0 || v.value < block.low) {
             block.low = v.value;
             block.lowRow = inBlock;
@@ -172,9 +185,9 @@ int PlotData::seriesFor(const QByteArray& label)
     }
     m_labels.push_back(label);
     m_names.push_back(QString::fromUtf8(label));
-    m_blocks.emplace_back((m_times.size() + BlockRows - 1) / BlockRows);
+    const std::size_t blocks = m_times.empty() ? 0 : (m_dropped + m_times.size() - 1) / BlockRows + 1 - m_firstBlock;
+    m_blocks.emplace_back(blocks);
     m_values.emplace_back(m_times.size(), Absent);
-    m_values.back().reserve(m_times.capacity());
     return int(m_labels.size()) - 1;
 }
 
@@ -184,60 +197,49 @@ void PlotData::dropOld()
         return;
     }
     const qint64 oldest = m_record.entry(m_record.firstNumber()).msecs;
-    m_begin = std::size_t(std::lower_bound(m_times.begin() + std::ptrdiff_t(m_begin), m_times.end(), oldest) - m_times.begin());
-    // Give the dropped rows' room back once they are half of what is held.
-    if (m_begin > 4096 && m_begin * 2 > m_times.size()) {
-        compact();
-    }
+    dropRows(std::size_t(std::lower_bound(m_times.begin(), m_times.end(), oldest) - m_times.begin()));
 }
 
 void PlotData::makeRoom()
 {
-    const std::size_t limit = std::size_t(MaxBytes) / (sizeof(qint64) * (1 + m_values.size()));
-    if (std::size_t(rowCount()) >= limit) {
-        m_begin += std::max<std::size_t>(1, limit / 8);
-    }
-    if (m_times.size() < m_times.capacity()) {
-        return;
-    }
-    if (m_begin > 0) {
-        compact();
-        return;
-    }
-    // Grown by hand, so the capacity never passes the bound the way doubling would.
-    const std::size_t capacity = std::clamp<std::size_t>(m_times.size() * 2, 1024, std::max(limit, m_times.size() + 1));
-    m_times.reserve(capacity);
-    for (auto& column : m_values) {
-        column.reserve(capacity);
+    // What a row costs: its time, a value per series, and its share of the blocks.
+    const double rowBytes = 8 + double(m_values.size()) * (8 + double(sizeof(Block)) / BlockRows);
+    const auto limit = std::size_t(double(MaxBytes) / rowBytes);
+    if (m_times.size() >= limit) {
+        dropRows(std::max<std::size_t>(1, limit / 8));
     }
 }
 
-void PlotData::compact()
+void PlotData::dropRows(std::size_t count)
 {
-    // Whole blocks only, so the blocks stay aligned with the rows.
-    const auto cut = std::ptrdiff_t(m_begin - m_begin % BlockRows);
-    m_times.erase(m_times.begin(), m_times.begin() + cut);
+    count = std::min(count, m_times.size());
+    if (count == 0) {
+        return;
+    }
+    m_times.erase(m_times.begin(), m_times.begin() + std::ptrdiff_t(count));
     for (auto& column : m_values) {
-        column.erase(column.begin(), column.begin() + cut);
+        column.erase(column.begin(), column.begin() + std::ptrdiff_t(count));
     }
+    m_dropped += count;
+    // A block goes once every row of it has.
+    const std::size_t firstBlock = m_dropped / BlockRows;
     for (auto& blocks : m_blocks) {
-        blocks.erase(blocks.begin(), blocks.begin() + cut / std::ptrdiff_t(BlockRows));
+        blocks.erase(blocks.begin(), blocks.begin() + std::ptrdiff_t(firstBlock - m_firstBlock));
     }
-    m_begin -= std::size_t(cut);
+    m_firstBlock = firstBlock;
 }
 
 qint64 PlotData::rowAt(double msecs) const
 {
-    const auto it = std::lower_bound(m_times.begin() + std::ptrdiff_t(m_begin), m_times.end(), msecs,
-                                     [](qint64 t, double x) { return double(t) < x; });
-    return qint64(it - m_times.begin()) - qint64(m_begin);
+    const auto it = std::lower_bound(m_times.begin(), m_times.end(), msecs, [](qint64 t, double x) { return double(t) < x; });
+    return qint64(it - m_times.begin());
 }
 
 qint64 PlotData::bytes() const
 {
-    qint64 sum = qint64(m_times.capacity()) * 8;
-    for (const auto& column : m_values) {
-        sum += qint64(column.capacity()) * 8;
+    qint64 sum = qint64(m_times.size()) * 8;
+    for (std::size_t s = 0; s < m_values.size(); ++s) {
+        sum += qint64(m_values[s].size()) * 8 + qint64(m_blocks[s].size() * sizeof(Block));
     }
     return sum;
 }
@@ -249,8 +251,8 @@ QList<QPointF> PlotData::decimated(int series, double fromMsecs, double toMsecs,
     if (series < 0 || series >= seriesCount() || rows == 0 || columns < 1 || !(toMsecs > fromMsecs)) {
         return out;
     }
-    const std::vector<double>& values = m_values[std::size_t(series)];
-    auto at = [&](qint64 row) { return QPointF(double(time(row)), values[std::size_t(m_begin + row)]); };
+    const std::deque<double>& v = m_values[std::size_t(series)];
+    auto at = [&](qint64 row) { return QPointF(double(m_times[std::size_t(row)]), v[std::size_t(row)]); };
     const qint64 first = rowAt(fromMsecs);
     const qint64 last = rowAt(toMsecs); // one past the visible rows
     for (qint64 r = first - 1; r >= 0; --r) {
@@ -260,9 +262,8 @@ QList<QPointF> PlotData::decimated(int series, double fromMsecs, double toMsecs,
         }
     }
     const double perColumn = (toMsecs - fromMsecs) / columns;
-    const auto timesBegin = m_times.begin() + std::ptrdiff_t(m_begin);
-    const double* v = values.data() + m_begin;
-    const std::vector<Block>& blocks = m_blocks[std::size_t(series)];
+    const auto timesBegin = m_times.begin();
+    const std::deque<Block>& blocks = m_blocks[std::size_t(series)];
     qint64 r = first;
     while (r < last) {
         const qint64 column = qint64((double(time(r)) - fromMsecs) / perColumn);
@@ -282,9 +283,9 @@ QList<QPointF> PlotData::decimated(int series, double fromMsecs, double toMsecs,
         qint64 lowRow = firstRow, highRow = firstRow;
         double low = v[firstRow], high = low;
         for (qint64 k = firstRow + 1; k < end;) {
-            const std::size_t stored = m_begin + std::size_t(k);
-            if (stored % BlockRows == 0 && k + qint64(BlockRows) <= end) {
-                const Block& block = blocks[stored / BlockRows];
+            const std::size_t counted = m_dropped + std::size_t(k);
+            if (counted % BlockRows == 0 && k + qint64(BlockRows) <= end) {
+                const Block& block = blocks[counted / BlockRows - m_firstBlock];
                 if (block.lowRow >= 0 && block.low < low) {
                     low = block.low;
                     lowRow = k + block.lowRow;

@@ -3,9 +3,11 @@
 #include "LineParser.h"
 #include "LineRecord.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QPointF>
 
+#include <deque>
 #include <vector>
 
 namespace comkeys {
@@ -17,7 +19,8 @@ namespace comkeys {
 // Malformed lines are skipped and counted.
 //
 // Rows are kept column-wise: one time per row and one value per series, NaN where a line did
-// not have that series.
+// not have that series. Deques, so growing never copies what is held and the oldest rows leave
+// from the front without moving the rest.
 class PlotData {
 public:
     static constexpr int MaxSeries = 16; // values of further labels are left out
@@ -42,10 +45,10 @@ public:
 
     int seriesCount() const { return int(m_names.size()); }
     QString seriesName(int series) const { return m_names[std::size_t(series)]; }
-    qint64 rowCount() const { return qint64(m_times.size() - m_begin); }
-    qint64 time(qint64 row) const { return m_times[std::size_t(m_begin + row)]; }
+    qint64 rowCount() const { return qint64(m_times.size()); }
+    qint64 time(qint64 row) const { return m_times[std::size_t(row)]; }
     // NaN when the row's line had no value for the series.
-    double value(int series, qint64 row) const { return m_values[std::size_t(series)][std::size_t(m_begin + row)]; }
+    double value(int series, qint64 row) const { return m_values[std::size_t(series)][std::size_t(row)]; }
     // The first row at or after the time (rowCount() when there is none).
     qint64 rowAt(double msecs) const;
     qint64 malformed() const { return m_malformed; }
@@ -63,17 +66,19 @@ public:
 
 private:
     void reset();
-    void take(const LineRecord::Entry& entry);
+    // Reads the entry from m_offset on; false when it stopped at the deadline, part way through.
+    bool take(const LineRecord::Entry& entry, const QElapsedTimer* clock, int budgetMs);
     void endLine(qint64 msecs);
     int seriesFor(const QByteArray& label);
     void dropOld();
     void makeRoom();
-    void compact();
+    void dropRows(std::size_t count);
 
     const LineRecord& m_record;
     LineParser m_parser;
     QString m_keyFilter;
     qint64 m_next = 0; // the next record entry to read
+    qsizetype m_offset = 0; // how far into it
     QByteArray m_line;
     bool m_lineTooLong = false;
     bool m_fragment = false; // the line began in a dropped entry: not whole
@@ -84,17 +89,18 @@ private:
 
     std::vector<QString> m_names;
     std::vector<QByteArray> m_labels;
-    std::vector<qint64> m_times;
-    std::vector<std::vector<double>> m_values;
-    // The lowest and highest value of every 64 stored rows of each series, so a decimation
-    // over many rows reads whole blocks instead of rows.
+    std::deque<qint64> m_times;
+    std::vector<std::deque<double>> m_values;
+    // The lowest and highest value of every 64 rows (counted from the first row since the start)
+    // of each series, so a decimation over many rows reads whole blocks instead of rows.
     static constexpr std::size_t BlockRows = 64;
     struct Block {
         double low = 0, high = 0;
         int lowRow = -1, highRow = -1; // within the block; -1: no value in it
     };
-    std::vector<std::vector<Block>> m_blocks;
-    std::size_t m_begin = 0; // rows before it are dropped
+    std::vector<std::deque<Block>> m_blocks;
+    std::size_t m_dropped = 0; // rows dropped from the front since the start
+    std::size_t m_firstBlock = 0; // the block that m_blocks begin with
 };
 
 } // namespace comkeys

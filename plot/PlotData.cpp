@@ -268,9 +268,17 @@ QList<QPointF> PlotData::decimated(int series, double fromMsecs, double toMsecs,
     while (r < last) {
         const qint64 column = qint64((double(time(r)) - fromMsecs) / perColumn);
         const double columnEnd = fromMsecs + double(column + 1) * perColumn;
-        // The column's rows found by search, so the scan below touches values only.
+        // The column's end, searched from its start in growing steps: a column holds few rows,
+        // and a search over all of them would miss the cache at every step.
+        auto before = [&](qint64 row) { return double(m_times[std::size_t(row)]) < columnEnd; };
+        qint64 searchFrom = r, searchTo = r + 1;
+        for (qint64 step = 2; searchTo < last && before(searchTo); step *= 2) {
+            searchFrom = searchTo;
+            searchTo = std::min(last, r + step);
+        }
         const qint64 end = std::max<qint64>(
-            r + 1, std::lower_bound(timesBegin + r, timesBegin + last, columnEnd, [](qint64 t, double x) { return double(t) < x; })
+            r + 1, std::lower_bound(timesBegin + searchFrom, timesBegin + std::min(searchTo, last), columnEnd,
+                                    [](qint64 t, double x) { return double(t) < x; })
                 - timesBegin);
         qint64 firstRow = r;
         while (firstRow < end && std::isnan(v[firstRow])) {
@@ -281,33 +289,36 @@ QList<QPointF> PlotData::decimated(int series, double fromMsecs, double toMsecs,
             continue;
         }
         qint64 lowRow = firstRow, highRow = firstRow;
-        double low = v[firstRow], high = low;
-        for (qint64 k = firstRow + 1; k < end;) {
-            const std::size_t counted = m_dropped + std::size_t(k);
-            if (counted % BlockRows == 0 && k + qint64(BlockRows) <= end) {
-                const Block& block = blocks[counted / BlockRows - m_firstBlock];
-                if (block.lowRow >= 0 && block.low < low) {
-                    low = block.low;
-                    lowRow = k + block.lowRow;
+        double low = v[std::size_t(firstRow)], high = low;
+        auto scan = [&](qint64 from, qint64 to) {
+            auto it = v.begin() + std::ptrdiff_t(from);
+            for (qint64 k = from; k < to; ++k, ++it) {
+                // NaN fails both comparisons and is skipped.
+                if (*it < low) {
+                    low = *it;
+                    lowRow = k;
+                } else if (*it > high) {
+                    high = *it;
+                    highRow = k;
                 }
-                if (block.highRow >= 0 && block.high > high) {
-                    high = block.high;
-                    highRow = k + block.highRow;
-                }
-                k += qint64(BlockRows);
-                continue;
             }
-            // NaN fails both comparisons and is skipped.
-            const double x = v[k];
-            if (x < low) {
-                low = x;
-                lowRow = k;
-            } else if (x > high) {
-                high = x;
-                highRow = k;
+        };
+        // Single rows up to a block boundary, whole blocks, then the rows after the last block.
+        qint64 k = firstRow + 1;
+        const qint64 head = std::min(end, k + qint64((BlockRows - (m_dropped + std::size_t(k)) % BlockRows) % BlockRows));
+        scan(k, head);
+        for (k = head; k + qint64(BlockRows) <= end; k += qint64(BlockRows)) {
+            const Block& block = blocks[(m_dropped + std::size_t(k)) / BlockRows - m_firstBlock];
+            if (block.lowRow >= 0 && block.low < low) {
+                low = block.low;
+                lowRow = k + block.lowRow;
             }
-            ++k;
+            if (block.highRow >= 0 && block.high > high) {
+                high = block.high;
+                highRow = k + block.highRow;
+            }
         }
+        scan(k, end);
         qint64 lastRow = end - 1;
         while (std::isnan(v[lastRow])) {
             --lastRow;

@@ -91,9 +91,9 @@ private:
     std::vector<QByteArray> m_labels;
     std::deque<qint64> m_times;
     std::vector<std::deque<double>> m_values;
-    // The lowest and highest value of every 64 rows (counted from the first row since the start)
+    // The lowest and highest value of every 16 rows (counted from the first row since the start)
     // of each series, so a decimation over many rows reads whole blocks instead of rows.
-    static constexpr std::size_t BlockRows = 64;
+    static constexpr std::size_t BlockRows = 16;
     struct Block {
         double low = 0, high = 0;
         int lowRow = -1, highRow = -1; // within the block; -1: no value in it

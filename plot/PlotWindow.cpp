@@ -276,7 +276,7 @@ PlotWindow::PlotWindow(const LineRecord& record, Dialogs& dialogs, QString folde
     connect(m_view, &PlotView::hovered, this, &PlotWindow::hover);
     connect(&m_tick, &QTimer::timeout, this, &PlotWindow::tick);
     m_tick.setInterval(TickMs);
-    refresh();
+    redraw();
 }
 
 QList<QPointF> PlotWindow::drawnPoints(int index) const
@@ -351,7 +351,7 @@ void PlotWindow::showAll()
 
 void PlotWindow::refresh()
 {
-    m_data.update(-1);
+    m_data.update(ReadBudgetMs);
     redraw();
 }
 
@@ -360,9 +360,7 @@ void PlotWindow::tick()
     if (m_record.nextNumber() == m_drawnNext && m_data.isCaughtUp()) {
         return;
     }
-    // A long history is read a slice per tick, so the window keeps answering meanwhile.
-    m_data.update(8);
-    redraw();
+    refresh();
 }
 
 void PlotWindow::setSeriesVisible(int index, bool visible)
@@ -448,14 +446,23 @@ void PlotWindow::applyRange()
                                                 : QStringLiteral("MM-dd hh:mm"));
     m_xAxis->setRange(QDateTime::fromMSecsSinceEpoch(qint64(std::floor(m_xMin))),
                       QDateTime::fromMSecsSinceEpoch(qint64(std::ceil(m_xMax))));
-    m_yAxis->setRange(m_yMin, m_yMax);
     // Ticks at round values (1, 2 or 5 times a power of ten), about five of them.
     const double rough = (m_yMax - m_yMin) / 5;
     const double magnitude = std::pow(10.0, std::floor(std::log10(rough)));
     const double step = rough / magnitude < 1.5 ? magnitude : rough / magnitude < 3.5 ? 2 * magnitude
         : rough / magnitude < 7.5                ? 5 * magnitude
                                                  : 10 * magnitude;
-    if (std::isfinite(step) && step > 0) {
+    if (!std::isfinite(step) || step <= 0) {
+        m_yAxis->setRange(m_yMin, m_yMax);
+        return;
+    }
+    // Whichever of the two makes fewer ticks first, so the axis never holds thousands of them
+    // on the way from the old range to the new one.
+    if (step > m_yAxis->tickInterval()) {
+        m_yAxis->setTickInterval(step);
+        m_yAxis->setRange(m_yMin, m_yMax);
+    } else {
+        m_yAxis->setRange(m_yMin, m_yMax);
         m_yAxis->setTickInterval(step);
     }
 }

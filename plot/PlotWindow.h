@@ -62,6 +62,8 @@ class PlotWindow : public QWidget {
     Q_OBJECT
 public:
     static constexpr int TickMs = 50; // how often new data is read and drawn
+    // A long history is read this long a tick, so the window keeps answering meanwhile.
+    static constexpr int ReadBudgetMs = 8;
 
     PlotWindow(const LineRecord& record, Dialogs& dialogs, QString folder, QWidget* parent = nullptr);
 
@@ -76,7 +78,7 @@ public:
     void setFollowing(bool on);
     bool isAutoscale() const { return m_autoscale; }
     void setAutoscale(bool on);
-    // Reads what came and redraws now instead of at the next tick.
+    // Reads what came (for at most ReadBudgetMs) and redraws, now instead of at the next tick.
     void refresh();
     // The visible range, times in milliseconds since the epoch.
     QRectF visibleRange() const { return QRectF(QPointF(m_xMin, m_yMin), QPointF(m_xMax, m_yMax)); }

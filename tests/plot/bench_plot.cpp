@@ -196,6 +196,10 @@ int runWorkload(const QString& workload, int linesPerSecond, int minutes)
     QApplication::processEvents();
     const qint64 rssBefore = rssKiB();
     StallWatch stalls;
+    // The watch's timer running before anything is measured.
+    QEventLoop settle;
+    QTimer::singleShot(20, &settle, &QEventLoop::quit);
+    settle.exec();
     std::unique_ptr<PaintWatch> paints;
     QElapsedTimer clock;
     clock.start();

@@ -63,7 +63,7 @@ class PlotWindow : public QWidget {
 public:
     static constexpr int TickMs = 50; // how often new data is read and drawn
     // A long history is read this long a tick, so the window keeps answering meanwhile.
-    static constexpr int ReadBudgetMs = 8;
+    static constexpr int ReadBudgetMs = 5;
 
     PlotWindow(const LineRecord& record, Dialogs& dialogs, QString folder, QWidget* parent = nullptr);
 

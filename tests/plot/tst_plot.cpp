@@ -5,6 +5,8 @@
 #include "PrivateDesign.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QLabel>
 #include <QLegend>
 #include <QLegendMarker>
@@ -322,6 +324,41 @@ private Q_SLOTS:
         QCOMPARE(window.isFollowing(), following);
         QCOMPARE(window.isAutoscale(), autoscale);
         QCOMPARE(window.findChild<QCheckBox*>(QStringLiteral("Autoscale"))->isChecked(), autoscale);
+    }
+
+    void patternAndKeyChosenInTheWindow()
+    {
+        LineRecord record;
+        record.addSent("?T", QStringLiteral("温度"), T0);
+        record.addReceived("> T=21.5 I=0.5\r\n", T0 + 10);
+        record.addSent("?X", QStringLiteral("其它"), T0 + 20);
+        record.addReceived("> T=99 I=9\r\nnoise\r\n", T0 + 30);
+        ScriptedDialogs dialogs;
+        PlotWindow window(record, dialogs, QDir::tempPath());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto* form = window.findChild<QComboBox*>(QStringLiteral("Form"));
+        auto* pattern = window.findChild<QLineEdit*>(QStringLiteral("Pattern"));
+        form->setFocus();
+        QTest::keyClick(form, Qt::Key_Down);
+        QVERIFY(pattern->isEnabled() && dialogs.messages.isEmpty());
+        QTest::keyClicks(pattern, QStringLiteral("T=(\\S+"));
+        QTest::keyClick(pattern, Qt::Key_Return);
+        QCOMPARE(dialogs.messages.size(), 1); // refused with the reason; the old form stays
+        QCOMPARE(window.data().parser().form(), LineParser::Form::Auto);
+        pattern->setText(QStringLiteral("T=(?<T>\\S+) I=(\\S+)"));
+        QTest::keyClick(pattern, Qt::Key_Return);
+        QCOMPARE(window.data().seriesCount(), 2);
+        QCOMPARE(window.data().seriesName(0), QStringLiteral("T"));
+        QCOMPARE(window.data().rowCount(), 2);
+        QCOMPARE(window.data().malformed(), 1);
+        auto* key = window.findChild<QLineEdit*>(QStringLiteral("KeyFilter"));
+        key->setFocus();
+        key->setText(QStringLiteral("温度")); // keyClicks types ASCII only
+        QTest::keyClick(key, Qt::Key_Return);
+        QCOMPARE(window.data().rowCount(), 1);
+        QCOMPARE(window.data().value(0, 0), 21.5);
+        QCOMPARE(window.chart()->series().size(), 2);
     }
 
     void openedFromTheMainWindow()

@@ -165,6 +165,7 @@ PrivateDesign::~PrivateDesign()
     delete m_debugForm;
     delete m_transcriptWindow;
     delete m_automationWindow;
+    delete m_plotWindow;
 }
 
 void PrivateDesign::buildToolBar()
@@ -394,8 +395,11 @@ void PrivateDesign::wire()
     auto* transcript = new QAction(QStringLiteral("收发记录"), this);
     transcript->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     connect(transcript, &QAction::triggered, this, &PrivateDesign::showTranscript);
-    addActions({ hex, log, transcript });
-    m_text1->offerActions(hex, { log, transcript });
+    auto* plot = new QAction(QStringLiteral("曲线"), this);
+    plot->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    connect(plot, &QAction::triggered, this, &PrivateDesign::showPlot);
+    addActions({ hex, log, transcript, plot });
+    m_text1->offerActions(hex, { log, transcript, plot });
     CaptureFile& capture = m_link.capture();
     connect(&capture, &CaptureFile::started, this, [this] {
         m_text1->setNote(QStringLiteral("● 正在捕获：") + QFileInfo(m_link.capture().path()).fileName());
@@ -490,6 +494,16 @@ void PrivateDesign::showAutomation()
     m_automationWindow->activateWindow();
 }
 
+void PrivateDesign::showPlot()
+{
+    if (!m_plotWindow) {
+        m_plotWindow = new PlotWindow(m_link.record(), m_dialogs, m_folders.keySets);
+    }
+    m_plotWindow->show();
+    m_plotWindow->raise();
+    m_plotWindow->activateWindow();
+}
+
 void PrivateDesign::saveReceived()
 {
     const std::optional<QString> path
@@ -531,6 +545,7 @@ void PrivateDesign::closeEvent(QCloseEvent* event)
     delete m_debugForm;
     delete m_transcriptWindow;
     delete m_automationWindow;
+    delete m_plotWindow;
     event->accept();
 }
 

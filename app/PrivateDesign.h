@@ -5,6 +5,7 @@
 #include "KeyAutomation.h"
 #include "ReceiveDisplay.h"
 #include "TranscriptWindow.h"
+#include "PlotWindow.h"
 #include "Dialogs.h"
 #include "KeyEditor.h"
 #include "KeySetFiles.h"
@@ -64,6 +65,9 @@ public:
     // Brings the sequence window (发送序列) on screen, creating it if needed.
     void showAutomation();
     AutomationWindow* automationWindow() const { return m_automationWindow; }
+    // Brings the plot window (曲线) on screen, creating it if needed.
+    void showPlot();
+    PlotWindow* plotWindow() const { return m_plotWindow; }
     ReceiveDisplay* receiveDisplay() const { return m_text1; }
     // 保存接收数据…: the received bytes as they came (.bin) or the timed transcript (.txt).
     void saveReceived();
@@ -134,6 +138,7 @@ private:
     QPointer<DebugForm> m_debugForm;
     QPointer<TranscriptWindow> m_transcriptWindow;
     QPointer<AutomationWindow> m_automationWindow;
+    QPointer<PlotWindow> m_plotWindow;
 };
 
 } // namespace comkeys

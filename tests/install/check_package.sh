@@ -20,7 +20,7 @@ for f in ./usr/bin/comkeys ./usr/bin/comkeys-sim ./usr/share/applications/comkey
     grep -qx "$f" "$work/tool.list" || fail "comkeys lacks $f"
 done
 depends=$(dpkg-deb -f "$tool" Depends)
-for d in libqt6widgets6 libqt6serialport6 libqt6core6 fonts-wqy-microhei; do
+for d in libqt6widgets6 libqt6serialport6 libqt6charts6 libqt6core6 fonts-wqy-microhei; do
     echo "$depends" | grep -q "$d" || fail "comkeys does not depend on $d: $depends"
 done
 [ "$(dpkg-deb -f "$tool" Package)" = comkeys ] || fail "the tool's package is not named comkeys"

@@ -45,6 +45,7 @@ package: build
 bench: build
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/bench_keyset
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/bench_receive
+	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/bench_find
 
 fuzz:
 	@scripts/install-deps all clang libclang-rt-14-dev

@@ -99,6 +99,7 @@ ColourRulesDialog::ColourRulesDialog(const ColourRules& rules, QWidget* parent)
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_kind->addItems({ KindNames[0], KindNames[1], KindNames[2] });
+    m_kind->setObjectName(QStringLiteral("RuleKind"));
     m_pattern->setObjectName(QStringLiteral("RulePattern"));
     m_colour->setObjectName(QStringLiteral("RuleColour"));
     m_colour->setEditable(true);

@@ -76,6 +76,7 @@ FindBar::FindBar(const LineRecord& record, ReceiveDisplay& display, QWidget* par
     auto* previous = button(QStringLiteral("上一个"), QStringLiteral("上一个匹配 (Shift+F3)"), this);
     auto* next = button(QStringLiteral("下一个"), QStringLiteral("下一个匹配 (F3)"), this);
     auto* closer = button(QStringLiteral("关闭"), QStringLiteral("关闭查找 (Esc)"), this);
+    m_transcript->setObjectName(QStringLiteral("FindToTranscript"));
     m_transcript->setEnabled(false);
 
     auto* grid = new QGridLayout(this);

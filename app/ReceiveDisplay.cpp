@@ -142,7 +142,7 @@ bool ReceiveDisplay::revealMatch(const RecordMatch& match)
         if (match.entry < first || match.entry >= m_record.nextNumber()) {
             return false;
         }
-        // The part of the record around the match, as much as a view switch shows.
+        // A part of the record around the match: small, so that it is shown without a pause.
         qint64 from = match.entry;
         qint64 bytes = 0;
         while (from > first && bytes < 16 * 1024) {
@@ -150,7 +150,7 @@ bool ReceiveDisplay::revealMatch(const RecordMatch& match)
             bytes += m_record.entry(from).bytes.size();
         }
         qint64 to = match.entry;
-        while (to < m_record.nextNumber() && bytes < RebuildBytes[int(m_view)] / 2) {
+        while (to < m_record.nextNumber() && bytes < 256 * 1024) {
             bytes += m_record.entry(to).bytes.size();
             ++to;
         }
@@ -329,7 +329,9 @@ void ReceiveDisplay::show(const LineRecord::Entry& entry, qint64 n)
     }
     if (!text.isEmpty()) {
         m_shownEntries.emplace_back(n, m_lines.end() + (m_view == View::Timestamps && text.front() == u'\n' ? 1 : 0));
-        while (m_shownEntries.size() > 1 && m_shownEntries[1].second <= m_lines.begin()) {
+        // Entries trimmed from the text, or dropped from the record, can be looked up no more.
+        while (m_shownEntries.size() > 1
+               && (m_shownEntries[1].second <= m_lines.begin() || m_shownEntries.front().first < m_record.firstNumber())) {
             m_shownEntries.pop_front();
         }
         m_lines.append(text);

@@ -75,8 +75,59 @@ std::optional<Pattern> Pattern::compile(ColourRule::Kind kind, const QString& te
         return p;
     }
     }
-    p.m_matcher = QStringMatcher(p.m_text, p.m_case);
+    p.prepare();
     return p;
+}
+
+namespace {
+    char16_t fold(char16_t c)
+    {
+        static const auto table = [] {
+            std::array<char16_t, 256> t {};
+            for (int i = 0; i < 256; ++i) {
+                t[std::size_t(i)] = QChar(char16_t(i)).toCaseFolded().unicode();
+            }
+            return t;
+        }();
+        return c < 256 ? table[c] : QChar(c).toCaseFolded().unicode();
+    }
+} // namespace
+
+void Pattern::prepare()
+{
+    if (m_case == Qt::CaseSensitive) {
+        m_matcher = QStringMatcher(m_text, m_case);
+        return;
+    }
+    // Without regard to case: a shift table over folded characters (by their low byte, taking
+    // the smallest shift where two share one), several times faster than QStringMatcher's.
+    m_folded = m_text.toCaseFolded();
+    const auto n = m_folded.size();
+    m_skip.fill(int(std::min<qsizetype>(n, std::numeric_limits<int>::max())));
+    for (qsizetype i = 0; i + 1 < n; ++i) {
+        m_skip[m_folded[i].unicode() & 0xFF] = int(n - 1 - i);
+    }
+}
+
+qsizetype Pattern::foldedIndexIn(QStringView subject, qsizetype from) const
+{
+    const qsizetype n = m_folded.size();
+    const auto* p = reinterpret_cast<const char16_t*>(m_folded.utf16());
+    const auto* t = reinterpret_cast<const char16_t*>(subject.utf16());
+    for (qsizetype i = from + n - 1; i < subject.size();) {
+        const char16_t c = fold(t[i]);
+        if (c == p[n - 1]) {
+            qsizetype k = 1;
+            while (k < n && fold(t[i - k]) == p[n - 1 - k]) {
+                ++k;
+            }
+            if (k == n) {
+                return i - n + 1;
+            }
+        }
+        i += m_skip[c & 0xFF];
+    }
+    return -1;
 }
 
 Pattern Pattern::detached() const
@@ -86,7 +137,7 @@ Pattern Pattern::detached() const
     p.m_text = QString(m_text.constData(), m_text.size());
     p.m_case = m_case;
     if (m_kind == Kind::Plain) {
-        p.m_matcher = QStringMatcher(p.m_text, p.m_case);
+        p.prepare();
     } else if (m_kind == Kind::Regex) {
         p.m_regex = QRegularExpression(p.m_text, m_regex.patternOptions());
         p.m_regex.optimize();
@@ -100,7 +151,7 @@ std::optional<Found> Pattern::next(QStringView subject, qsizetype from) const
     case Kind::None:
         return std::nullopt;
     case Kind::Plain: {
-        const qsizetype at = m_matcher.indexIn(subject, from);
+        const qsizetype at = m_case == Qt::CaseSensitive ? m_matcher.indexIn(subject, from) : foldedIndexIn(subject, from);
         if (at < 0) {
             return std::nullopt;
         }

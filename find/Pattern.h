@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringMatcher>
 
+#include <array>
 #include <optional>
 
 namespace comkeys {
@@ -48,11 +49,16 @@ public:
     Pattern detached() const;
 
 private:
+    void prepare();
+    qsizetype foldedIndexIn(QStringView subject, qsizetype from) const;
+
     enum class Kind { None, Plain, Regex };
     Kind m_kind = Kind::None;
     QString m_text;
     Qt::CaseSensitivity m_case = Qt::CaseSensitive;
     QStringMatcher m_matcher;
+    QString m_folded; // without regard to case: the text folded, and how far to shift
+    std::array<int, 256> m_skip {};
     QRegularExpression m_regex;
 };
 

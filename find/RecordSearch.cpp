@@ -38,22 +38,18 @@ namespace {
         out += QChar(u'0' + milli % 10);
     }
 
-    QString entryText(RecordView view, const QByteArray& bytes, qint64 msecs, bool afterLineEnd, int* lead)
+    // Appends an entry's text as the view shows it; returns the characters before its own part.
+    int appendEntryText(QString& text, RecordView view, const QByteArray& bytes, qint64 msecs, bool afterLineEnd)
     {
-        if (lead) {
-            *lead = 0;
-        }
         if (view == RecordView::Hex) {
-            return QString::fromLatin1(bytes);
+            text += QLatin1StringView(bytes);
+            return 0;
         }
-        QString text;
-        text.reserve(bytes.size() + 16);
+        int lead = 0;
         if (view == RecordView::Timestamps) {
             if (!afterLineEnd) {
                 text += u'\n';
-                if (lead) {
-                    *lead = 1;
-                }
+                lead = 1;
             }
             appendClock(text, msecs);
             text += u' ';
@@ -66,6 +62,17 @@ namespace {
             const char* runEnd = cr ? cr : end;
             text += QLatin1StringView(p, runEnd - p);
             p = runEnd + 1;
+        }
+        return lead;
+    }
+
+    QString entryText(RecordView view, const QByteArray& bytes, qint64 msecs, bool afterLineEnd, int* lead)
+    {
+        QString text;
+        text.reserve(bytes.size() + 16);
+        const int l = appendEntryText(text, view, bytes, msecs, afterLineEnd);
+        if (lead) {
+            *lead = l;
         }
         return text;
     }
@@ -204,13 +211,14 @@ void RecordSearch::work(std::shared_ptr<std::atomic<bool>> cancel, RecordSearch*
         if (begin > 0) {
             subject = text(begin - 1, nullptr).right(Context);
         }
+        subject.reserve(subject.size() + bytes + Overlap);
         const qsizetype from = subject.size();
         Starts starts;
         for (qsizetype i = begin; i < end; ++i) {
-            int lead = 0;
-            const QString t = text(i, &lead);
-            starts.list.emplace_back(subject.size() + lead, pieces[std::size_t(i)].entry);
-            subject += t;
+            const Piece& p = pieces[std::size_t(i)];
+            const qsizetype at = subject.size();
+            const int lead = appendEntryText(subject, view, p.bytes, p.msecs, i == 0 || pieces[std::size_t(i - 1)].endsLine());
+            starts.list.emplace_back(at + lead, p.entry);
         }
         const qsizetype sliceEnd = subject.size();
         for (qsizetype i = end; i < count && subject.size() - sliceEnd < Overlap; ++i) {

@@ -39,7 +39,8 @@ double cpuSeconds()
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Line i: 80 characters ending in CR LF; every 1000th says ERROR with its number.
+// Line i: 80 characters ending in CR LF; every 1000th says ERROR with its number (about 13 in
+// every megabyte; "ERROR 4", which the hex case looks for, only in the record's middle).
 QByteArray line(qint64 i)
 {
     QByteArray l = i % 1000 == 0 ? "ERROR " + QByteArray::number(i) + " " : "line " + QByteArray::number(i) + " ok ";
@@ -95,9 +96,9 @@ int main(int argc, char* argv[])
         bool caseSensitive;
         const char* pattern;
     };
-    const Case cases[] = { { "text", 0, true, "ERROR 4" },
-                           { "text, case ignored", 0, false, "error 4" },
-                           { "regular expression", 1, true, "ERROR \\d+7 " },
+    const Case cases[] = { { "text", 0, true, "ERROR" },
+                           { "text, case ignored", 0, false, "error" },
+                           { "regular expression", 1, true, "ERROR \\d+7000 " },
                            { "hex", 2, true, "45 52 52 4F 52 20 34" },
                            { "text, no match", 0, true, "nowhere" } };
     for (const Case& c : cases) {
@@ -108,7 +109,8 @@ int main(int argc, char* argv[])
         QElapsedTimer clock;
         clock.start();
         bar.edit()->setText(QString::fromLatin1(c.pattern));
-        qint64 worst = clock.nsecsElapsed(); // starting the search runs on the window's thread
+        const qint64 starting = clock.nsecsElapsed(); // on the window's thread
+        qint64 worst = starting;
         qint64 first = bar.current() ? worst : -1;
         qint64 last = clock.nsecsElapsed();
         while (!bar.search().isComplete() && clock.elapsed() < 20000) {
@@ -124,7 +126,8 @@ int main(int argc, char* argv[])
         out << "find, " << c.name << ": " << bar.search().count() << " matches, first shown after "
             << (first < 0 ? QStringLiteral("(none)") : QString::number(double(first) / 1e6, 'f', 1) + QStringLiteral(" ms"))
             << ", count complete after " << double(complete) / 1e6 << " ms, longest the window did not answer "
-            << double(worst) / 1e6 << " ms (targets: 100 ms, 500 ms)" << Qt::endl;
+            << double(worst) / 1e6 << " ms, of it starting " << double(starting) / 1e6
+            << " ms (targets: 100 ms, 500 ms)" << Qt::endl;
     }
 
     // The filter under a stream of 1 MB/s: 1000 bytes a millisecond, every 1000th line matching.

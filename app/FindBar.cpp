@@ -177,14 +177,14 @@ void FindBar::restart()
     if (hex) {
         m_filter->setChecked(false);
     }
+    m_count->setToolTip(error);
+    if (!pattern) {
+        m_count->setText(QStringLiteral("有误"));
+    }
     m_display.setFindPattern(m_pattern);
     m_search.start(m_pattern, RecordView(int(m_display.view())), m_display.startEntry());
     if (m_filter->isChecked()) {
         m_filterView->setFilter(m_pattern, RecordView(int(m_display.view())), m_display.startEntry());
-    }
-    m_count->setToolTip(error);
-    if (!pattern) {
-        m_count->setText(QStringLiteral("有误"));
     }
 }
 

@@ -397,7 +397,24 @@ qint64 ReceiveDisplay::topLine() const
 
 void ReceiveDisplay::scrollTo(qint64 top)
 {
-    const qint64 bottomTop = std::max(m_lines.firstLine(), m_lines.endLine() - visibleLines());
+    qint64 bottomTop = std::max(m_lines.firstLine(), m_lines.endLine() - visibleLines());
+    if (m_islandEnd >= 0 && top >= bottomTop) {
+        // Scrolling on past an older part of the record brings in what followed it.
+        qint64 bytes = 0;
+        for (; m_islandEnd < m_record.nextNumber() && bytes < 256 * 1024; ++m_islandEnd) {
+            if (m_record.entry(m_islandEnd).direction == LineRecord::Direction::Received) {
+                show(m_record.entry(m_islandEnd), m_islandEnd);
+                bytes += m_record.entry(m_islandEnd).bytes.size();
+            }
+        }
+        if (m_islandEnd >= m_record.nextNumber()) {
+            m_islandEnd = -1;
+        }
+        bottomTop = std::max(m_lines.firstLine(), m_lines.endLine() - visibleLines());
+        if (m_islandEnd >= 0) {
+            top = std::min(top, bottomTop - 1); // new data still waits: not following yet
+        }
+    }
     m_following = top >= bottomTop;
     m_top = std::clamp(top, m_lines.firstLine(), bottomTop);
     m_paintedTop = -1;

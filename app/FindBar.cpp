@@ -141,6 +141,8 @@ void FindBar::placeFilter()
 void FindBar::open()
 {
     placeFilter();
+    // The display's lines start below the bar, so that no match hides under it.
+    m_display.setContentsMargins(0, height() - m_display.frameWidth(), 0, 0);
     show();
     raise();
     if (const QString selected = m_display.selectedText(); !selected.isEmpty() && !selected.contains(u'\n')) {
@@ -158,6 +160,7 @@ void FindBar::close()
     m_current.reset();
     m_display.setFindPattern(Pattern());
     hide();
+    m_display.setContentsMargins(0, 0, 0, 0);
     m_display.setFocus(Qt::OtherFocusReason);
 }
 

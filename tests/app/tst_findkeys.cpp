@@ -89,6 +89,19 @@ private Q_SLOTS:
         QTRY_COMPARE(bar.countLabel()->text(), count + u'/' + count);
         QTest::keyClick(bar.edit(), Qt::Key_Return);
         QCOMPARE(bar.countLabel()->text(), QStringLiteral("1/") + count);
+        // The current match is drawn on its background.
+        {
+            const QImage shot = display->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            bool current = false;
+            for (int y = 0; y < shot.height() && !current; ++y) {
+                for (int x = 0; x < shot.width() && !current; ++x) {
+                    current = shot.pixelColor(x, y) == Decor::currentBack();
+                }
+            }
+            QVERIFY(current);
+            QDir().mkpath(QStringLiteral(COMKEYS_RENDER_DIR));
+            m_window->grab().save(QStringLiteral(COMKEYS_RENDER_DIR "/find-bar-%1.png").arg(QString::fromLatin1(QTest::currentDataTag())));
+        }
         QTest::keyClick(m_window.get(), Qt::Key_F3);
         QCOMPARE(bar.countLabel()->text(), QStringLiteral("2/") + count);
         QTest::keyClick(bar.edit(), Qt::Key_Return, Qt::ShiftModifier);

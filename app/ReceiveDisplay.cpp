@@ -98,13 +98,6 @@ void ReceiveDisplay::setFindPattern(const Pattern& pattern)
     update();
 }
 
-void ReceiveDisplay::clearCurrentMatch()
-{
-    m_current.reset();
-    m_paintedTop = -1;
-    update();
-}
-
 std::optional<std::pair<qint64, qint64>> ReceiveDisplay::matchPosition(const RecordMatch& match) const
 {
     if (match.entry < m_record.firstNumber() || match.entry >= m_record.nextNumber() || match.entry < m_startEntry) {

@@ -57,14 +57,11 @@ public:
     // the display no longer holds brings that part back (new data then waits until Ctrl+End).
     // False when the display cannot show it (before a clear, or dropped from the record).
     bool revealMatch(const RecordMatch& match);
-    void clearCurrentMatch();
     // The first entry the display shows since the last clear.
     qint64 startEntry() const { return m_startEntry; }
     // The record entry shown at the top / in the last line of the view (-1: none).
     qint64 entryAtTop() const;
     qint64 entryAtBottom() const;
-    // Text positions [from, to) of a match, when the display holds it.
-    std::optional<std::pair<qint64, qint64>> matchPosition(const RecordMatch& match) const;
 
 Q_SIGNALS:
     void showLogRequested();
@@ -92,6 +89,8 @@ private:
     void rebuild();
     void rebuildRange(qint64 from, qint64 to);
     qint64 entryAt(qint64 pos) const;
+    // Text positions [from, to) of a match, when the display holds it.
+    std::optional<std::pair<qint64, qint64>> matchPosition(const RecordMatch& match) const;
     std::vector<std::pair<qint64, qint64>> currentRanges() const;
     void applyFont();
     void scrollTo(qint64 top);

@@ -160,6 +160,10 @@ PrivateDesign::PrivateDesign(Dialogs& dialogs, const QString& programFolder, QWi
 
 PrivateDesign::~PrivateDesign()
 {
+    // A list box that has the focus reports a choice when it loses it, which happens while the
+    // children are destroyed, after the serial link is gone.
+    m_portCombo->disconnect(this);
+    m_baudCombo->disconnect(this);
     delete m_debugForm;
     delete m_transcriptWindow;
 }

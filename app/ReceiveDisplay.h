@@ -54,7 +54,8 @@ public:
     // Every match of the pattern on screen is highlighted; an empty pattern marks nothing.
     void setFindPattern(const Pattern& pattern);
     // Scrolls a match into view and marks it as the current one. A match in a part of the record
-    // the display no longer holds brings that part back (new data then waits until Ctrl+End).
+    // the display no longer holds brings that part back; scrolling on past it brings in what
+    // followed, Ctrl+End the newest again (new data waits meanwhile).
     // False when the display cannot show it (before a clear, or dropped from the record).
     bool revealMatch(const RecordMatch& match);
     // The first entry the display shows since the last clear.

@@ -1,5 +1,7 @@
 #include "ColourRulesDialog.h"
 
+#include "Pattern.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -88,6 +90,7 @@ ColourRulesDialog::ColourRulesDialog(const ColourRules& rules, QWidget* parent)
     , m_case(new QCheckBox(QStringLiteral("区分大小写(&C)"), this))
     , m_colour(new QComboBox(this))
     , m_wholeLine(new QCheckBox(QStringLiteral("整行着色(&W)"), this))
+    , m_problem(new QLabel(this))
 {
     setObjectName(QStringLiteral("ColourRulesDialog"));
     setWindowTitle(QStringLiteral("着色规则"));
@@ -119,6 +122,10 @@ ColourRulesDialog::ColourRulesDialog(const ColourRules& rules, QWidget* parent)
     addRow(QStringLiteral("颜色(&O)："), m_colour);
     form->addRow(m_case);
     form->addRow(m_wholeLine);
+    m_problem->setObjectName(QStringLiteral("RuleProblem"));
+    m_problem->setStyleSheet(QStringLiteral("color: #c00000"));
+    m_problem->setWordWrap(true);
+    form->addRow(m_problem);
 
     auto* add = new QPushButton(QStringLiteral("添加(&A)"), this);
     auto* remove = new QPushButton(QStringLiteral("删除(&D)"), this);
@@ -158,8 +165,17 @@ ColourRulesDialog::ColourRulesDialog(const ColourRules& rules, QWidget* parent)
 void ColourRulesDialog::showRow(int row)
 {
     const ColourRule& rule = m_rules[row];
+    QString why;
+    if (!Pattern::compile(rule.kind, rule.pattern, rule.caseSensitive, &why)) {
+        why = QStringLiteral("这条规则不起作用：%1").arg(why);
+    }
+    if (row == m_row) {
+        m_problem->setText(why);
+    }
     m_table->setItem(row, 0, new QTableWidgetItem(KindNames[int(rule.kind)]));
-    m_table->setItem(row, 1, new QTableWidgetItem(rule.pattern));
+    auto* pattern = new QTableWidgetItem(rule.pattern);
+    pattern->setToolTip(why);
+    m_table->setItem(row, 1, pattern);
     auto* colour = new QTableWidgetItem(colourName(rule.colour));
     colour->setBackground(rule.colour);
     m_table->setItem(row, 2, colour);
@@ -183,6 +199,9 @@ void ColourRulesDialog::choose(int row)
         if (m_table->currentRow() != row) {
             m_table->setCurrentCell(row, 1);
         }
+        showRow(row);
+    } else {
+        m_problem->clear();
     }
     m_filling = false;
 }

@@ -6,6 +6,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QSettings;
 class QTableWidget;
@@ -47,6 +48,7 @@ private:
     QCheckBox* const m_case;
     QComboBox* const m_colour;
     QCheckBox* const m_wholeLine;
+    QLabel* const m_problem; // why the chosen rule's pattern finds nothing
 };
 
 } // namespace comkeys

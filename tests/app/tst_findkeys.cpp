@@ -219,6 +219,7 @@ private Q_SLOTS:
         QTest::newRow("whole line") << 0 << "ERROR" << true << QList<int> { 1 };
         QTest::newRow("only the text, regex") << 1 << "ERR?OR" << false << QList<int> { 1 };
         QTest::newRow("hex") << 2 << "6F 6B" << true << QList<int> { 0, 2 };
+        QTest::newRow("broken regex: said in the dialog, draws nothing") << 1 << "ERR(" << true << QList<int> {};
         QTest::newRow("no rule") << 0 << "" << true << QList<int> {};
     }
 
@@ -239,6 +240,7 @@ private Q_SLOTS:
                     box->setChecked(wholeLine);
                 }
             }
+            QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("RuleProblem"))->text().isEmpty(), !redLines.isEmpty());
             m_window->setUserColourRules(dialog.rules());
         }
         m_window->link().record().addReceived("ok\nan ERROR here\nok\n", 1000);

@@ -113,6 +113,15 @@ struct RecordSearch::Piece {
     }
 };
 
+struct RecordSearch::Job {
+    quint64 generation = 0;
+    RecordView view = RecordView::Text;
+    std::vector<Piece> pieces;
+    std::vector<std::pair<qsizetype, qsizetype>> slices; // [begin, end) of pieces, newest first
+    std::atomic<qsizetype> next { 0 }; // the next slice a thread takes
+    std::atomic<bool> cancel { false };
+};
+
 RecordSearch::RecordSearch(const LineRecord& record, QObject* parent)
     : QObject(parent)
     , m_record(record)
@@ -124,12 +133,15 @@ RecordSearch::~RecordSearch() { stop(); }
 
 void RecordSearch::stop()
 {
-    if (m_cancel) {
-        m_cancel->store(true);
+    if (m_job) {
+        m_job->cancel.store(true);
     }
-    if (m_worker.joinable()) {
-        m_worker.join();
+    for (std::thread& worker : m_workers) {
+        worker.join();
     }
+    m_workers.clear();
+    m_job.reset();
+    m_pending.clear();
     m_active = false;
     ++m_generation; // batches still on their way are dropped
 }
@@ -185,39 +197,52 @@ void RecordSearch::start(const Pattern& pattern, RecordView view, qint64 fromEnt
         Q_EMIT completed();
         return;
     }
-    m_cancel = std::make_shared<std::atomic<bool>>(false);
-    m_worker = std::thread(&RecordSearch::work, m_cancel, this, m_generation, pattern.detached(), view, std::move(pieces));
-    Q_EMIT changed();
-}
-
-void RecordSearch::work(std::shared_ptr<std::atomic<bool>> cancel, RecordSearch* self, quint64 generation,
-                        Pattern pattern, RecordView view, std::vector<Piece> pieces)
-{
-    const auto count = qsizetype(pieces.size());
-    auto text = [&](qsizetype i, int* lead) {
-        const Piece& p = pieces[std::size_t(i)];
-        return entryText(view, p.bytes, p.msecs, i == 0 || pieces[std::size_t(i - 1)].endsLine(), lead);
-    };
-    qsizetype end = count;
+    auto job = std::make_shared<Job>();
+    job->generation = m_generation;
+    job->view = view;
     // Newest first: the matches near what the user sees come first.
-    while (end > 0 && !cancel->load()) {
+    for (qsizetype end = qsizetype(pieces.size()); end > 0;) {
         qsizetype begin = end;
         qsizetype bytes = 0;
         while (begin > 0 && bytes < SliceBytes) {
             --begin;
             bytes += pieces[std::size_t(begin)].bytes.size() + 16;
         }
+        job->slices.emplace_back(begin, end);
+        end = begin;
+    }
+    job->pieces = std::move(pieces);
+    m_job = job;
+    m_nextSlice = 0;
+    m_slices = qsizetype(job->slices.size());
+    const auto threads = std::clamp<qsizetype>(qsizetype(std::thread::hardware_concurrency()), 1, 2);
+    for (qsizetype t = 0; t < std::min(threads, m_slices); ++t) {
+        m_workers.emplace_back(&RecordSearch::work, job, this, pattern.detached());
+    }
+    Q_EMIT changed();
+}
+
+void RecordSearch::work(std::shared_ptr<Job> job, RecordSearch* self, Pattern pattern)
+{
+    const std::vector<Piece>& pieces = job->pieces;
+    const auto count = qsizetype(pieces.size());
+    auto text = [&](qsizetype i, int* lead) {
+        const Piece& p = pieces[std::size_t(i)];
+        return entryText(job->view, p.bytes, p.msecs, i == 0 || pieces[std::size_t(i - 1)].endsLine(), lead);
+    };
+    for (qsizetype slice = job->next++; slice < qsizetype(job->slices.size()) && !job->cancel.load(); slice = job->next++) {
+        const auto [begin, end] = job->slices[std::size_t(slice)];
         QString subject;
         if (begin > 0) {
             subject = text(begin - 1, nullptr).right(Context);
         }
-        subject.reserve(subject.size() + bytes + Overlap);
+        subject.reserve(subject.size() + SliceBytes + Overlap);
         const qsizetype from = subject.size();
         Starts starts;
         for (qsizetype i = begin; i < end; ++i) {
             const Piece& p = pieces[std::size_t(i)];
             const qsizetype at = subject.size();
-            const int lead = appendEntryText(subject, view, p.bytes, p.msecs, i == 0 || pieces[std::size_t(i - 1)].endsLine());
+            const int lead = appendEntryText(subject, job->view, p.bytes, p.msecs, i == 0 || pieces[std::size_t(i - 1)].endsLine());
             starts.list.emplace_back(at + lead, p.entry);
         }
         const qsizetype sliceEnd = subject.size();
@@ -230,32 +255,46 @@ void RecordSearch::work(std::shared_ptr<std::atomic<bool>> cancel, RecordSearch*
                 return false;
             }
             batch.push_back(starts.at(m.start, m.length));
-            return !cancel->load();
+            return !job->cancel.load();
         });
-        const bool last = begin == 0;
-        if (!batch.empty() || last) {
-            QMetaObject::invokeMethod(
-                self, [self, generation, batch = std::move(batch), last] { self->takeBatch(generation, batch, last); },
-                Qt::QueuedConnection);
-        }
-        end = begin;
+        QMetaObject::invokeMethod(
+            self, [self, generation = job->generation, slice, batch = std::move(batch)] { self->takeBatch(generation, slice, batch); },
+            Qt::QueuedConnection);
     }
 }
 
-void RecordSearch::takeBatch(quint64 generation, const std::vector<RecordMatch>& batch, bool last)
+void RecordSearch::takeBatch(quint64 generation, qsizetype slice, const std::vector<RecordMatch>& batch)
 {
     if (generation != m_generation) {
         return;
     }
+    m_pending[slice] = batch;
     const qint64 first = m_record.firstNumber();
-    for (auto it = batch.rbegin(); it != batch.rend(); ++it) {
-        if (it->entry >= first) {
-            m_matches.push_front(*it);
+    bool took = false;
+    for (auto it = m_pending.find(m_nextSlice); it != m_pending.end(); it = m_pending.find(m_nextSlice)) {
+        for (auto m = it->second.rbegin(); m != it->second.rend(); ++m) {
+            if (m->entry >= first) {
+                m_matches.push_front(*m);
+            }
         }
+        m_pending.erase(it);
+        ++m_nextSlice;
+        took = true;
     }
-    m_complete = m_complete || last;
+    if (!took) {
+        return;
+    }
+    m_complete = m_nextSlice == m_slices;
+    if (m_complete) {
+        // The threads are done; their copy of the entries must not keep dropped ones alive.
+        for (std::thread& worker : m_workers) {
+            worker.join();
+        }
+        m_workers.clear();
+        m_job.reset();
+    }
     Q_EMIT changed();
-    if (last) {
+    if (m_complete) {
         Q_EMIT completed();
     }
 }

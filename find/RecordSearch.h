@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <deque>
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -69,9 +70,9 @@ private:
     struct Piece;
     void onAdded(qint64 n);
     void dropOld();
-    void takeBatch(quint64 generation, const std::vector<RecordMatch>& batch, bool last);
-    static void work(std::shared_ptr<std::atomic<bool>> cancel, RecordSearch* self, quint64 generation, Pattern pattern,
-                     RecordView view, std::vector<Piece> pieces);
+    struct Job;
+    void takeBatch(quint64 generation, qsizetype slice, const std::vector<RecordMatch>& batch);
+    static void work(std::shared_ptr<Job> job, RecordSearch* self, Pattern pattern);
 
     const LineRecord& m_record;
     Pattern m_pattern;
@@ -87,8 +88,12 @@ private:
     std::deque<std::pair<qint64, qint64>> m_tailEntries; // stream position of an entry's own part, entry
     qint64 m_lastEnd = 0; // stream position after the last live match
     bool m_atLineEnd = true;
-    std::shared_ptr<std::atomic<bool>> m_cancel;
-    std::thread m_worker;
+    // Slices are searched on up to two threads at once; their matches are taken in order.
+    std::shared_ptr<Job> m_job;
+    std::vector<std::thread> m_workers;
+    std::map<qsizetype, std::vector<RecordMatch>> m_pending; // slices come in out of order
+    qsizetype m_nextSlice = 0;
+    qsizetype m_slices = 0;
 };
 
 } // namespace comkeys

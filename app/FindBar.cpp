@@ -110,7 +110,7 @@ FindBar::FindBar(const LineRecord& record, ReceiveDisplay& display, QWidget* par
     connect(m_filter, &QCheckBox::toggled, this, [this](bool on) {
         // Off, the display shows again exactly what it showed: it was never touched.
         m_filterView->setFilter(on ? m_pattern : Pattern(), RecordView(int(m_display.view())), m_display.startEntry());
-        placeFilter();
+        place();
         m_filterView->setVisible(on);
     });
     connect(previous, &QPushButton::clicked, this, &FindBar::findPrevious);
@@ -131,7 +131,7 @@ FindBar::FindBar(const LineRecord& record, ReceiveDisplay& display, QWidget* par
     hide();
 }
 
-void FindBar::placeFilter()
+void FindBar::place()
 {
     const QRect area = m_display.geometry();
     setGeometry(area.left(), area.top(), std::min(area.width(), parentWidget()->width() - area.left()), sizeHint().height());
@@ -140,7 +140,7 @@ void FindBar::placeFilter()
 
 void FindBar::open()
 {
-    placeFilter();
+    place();
     // The display's lines start below the bar, so that no match hides under it.
     m_display.setContentsMargins(0, height() - m_display.frameWidth(), 0, 0);
     show();

@@ -49,7 +49,8 @@ private:
     void onSearchChanged();
     void go(qint64 index);
     void showCount();
-    void placeFilter();
+    // Over the display: the bar at its top, the filter view below the bar.
+    void place();
     qint64 sentBefore(const RecordMatch& match) const;
 
     const LineRecord& m_record;

@@ -49,6 +49,7 @@ bench: build
 	$(BUILD)/bin/bench_cli
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/bench_network
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/bench_plot
+	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/bench_find
 
 fuzz:
 	@scripts/install-deps all clang libclang-rt-14-dev

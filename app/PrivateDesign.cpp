@@ -1,7 +1,10 @@
 #include "PrivateDesign.h"
 
+#include "ColourRulesDialog.h"
 #include "DebugForm.h"
 #include "FileIo.h"
+#include "FindBar.h"
+#include "ShortcutDialog.h"
 #include "KeyGrid.h"
 #include "Profile.h"
 #include "Widgets.h"
@@ -21,6 +24,8 @@
 #include <QScreen>
 #include <QSettings>
 #include <QAction>
+#include <QShortcut>
+#include <QTableView>
 
 #include <limits>
 
@@ -162,6 +167,10 @@ PrivateDesign::PrivateDesign(Dialogs& dialogs, const QString& programFolder, QWi
 
 PrivateDesign::~PrivateDesign()
 {
+    // A list box that has the focus reports a choice when it loses it, which happens while the
+    // children are destroyed, after the serial link is gone.
+    m_portCombo->disconnect(this);
+    m_baudCombo->disconnect(this);
     delete m_debugForm;
     delete m_transcriptWindow;
     delete m_automationWindow;
@@ -243,6 +252,9 @@ void PrivateDesign::buildPages()
         auto* button = place(new FaceButton(QStringLiteral("Key01"), page), indexed("RS232_Cmd", i),
                              keyButtonTwips(i), PanelBorder);
         button->setFace(KeyFace);
+        button->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(button, &QWidget::customContextMenuRequested, this,
+                [this, i, button](const QPoint& at) { keyCaptionMenu(i, button->mapToGlobal(at)); });
         auto* text = place(new QLineEdit(page), indexed("RS232_Text", i), keyTextTwips(i), PanelBorder);
         text->setFont(textFont);
         // A command holds whatever the key-set file holds; sending checks its length.
@@ -283,6 +295,7 @@ void PrivateDesign::fillAtCreation()
         box->lineEdit()->installEventFilter(this);
         box->installEventFilter(this);
     }
+    m_keyName->installEventFilter(this);
 }
 
 void PrivateDesign::setTabOrder()
@@ -398,8 +411,28 @@ void PrivateDesign::wire()
     auto* plot = new QAction(QStringLiteral("曲线"), this);
     plot->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     connect(plot, &QAction::triggered, this, &PrivateDesign::showPlot);
-    addActions({ hex, log, transcript, plot });
-    m_text1->offerActions(hex, { log, transcript, plot });
+    auto* find = new QAction(QStringLiteral("查找…"), this);
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    connect(find, &QAction::triggered, this, [this] { findBar().open(); });
+    addActions({ hex, log, transcript, plot, find });
+    m_text1->offerActions(hex, { log, transcript, plot, find });
+    connect(m_text1, &ReceiveDisplay::colourRulesRequested, this, &PrivateDesign::editColourRules);
+    {
+        QSettings settings = userSettings();
+        m_userRules = readColourRules(settings);
+    }
+    m_text1->setColourRules(m_userRules);
+    const std::pair<QKeySequence, std::function<void()>> shortcuts[] = {
+        { QKeySequence(Qt::CTRL | Qt::Key_PageUp), [this] { m_editor.selectPage((currentPage() + PageCount - 1) % PageCount); } },
+        { QKeySequence(Qt::CTRL | Qt::Key_PageDown), [this] { m_editor.selectPage((currentPage() + 1) % PageCount); } },
+        { QKeySequence(Qt::CTRL | Qt::Key_1), [this] { m_editor.selectPage(0); } },
+        { QKeySequence(Qt::CTRL | Qt::Key_2), [this] { m_editor.selectPage(1); } },
+        { QKeySequence(Qt::CTRL | Qt::Key_3), [this] { m_editor.selectPage(2); } },
+        { QKeySequence(Qt::CTRL | Qt::Key_4), [this] { m_editor.selectPage(3); } },
+    };
+    for (const auto& [keys, action] : shortcuts) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, action);
+    }
     CaptureFile& capture = m_link.capture();
     connect(&capture, &CaptureFile::started, this, [this] {
         m_text1->setNote(QStringLiteral("● 正在捕获：") + QFileInfo(m_link.capture().path()).fileName());
@@ -455,16 +488,11 @@ void PrivateDesign::wireAutomation()
     m_automation = std::make_unique<KeyAutomation>(m_link, *this, workingCopyPath(m_folders.keySets), m_dialogs,
                                                    [this] { return m_enterCheck->isChecked(); });
     m_automation->reload(false);
-    for (int i = 0; i < KeyCount; ++i) {
-        FaceButton* key = m_keyButtons[std::size_t(i)];
-        key->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(key, &QWidget::customContextMenuRequested, this, [this, key, i](const QPoint& at) {
-            QMenu menu(this);
-            m_automation->addKeyMenuEntries(menu, i, this);
-            menu.exec(key->mapToGlobal(at));
-        });
-    }
     AutomationEngine& engine = m_automation->engine();
+    // The answers that mark in a colour are drawn by the display's colour rules, after the user's.
+    setExtraColourRules(engine.colourRules());
+    connect(&engine, &AutomationEngine::colourRulesChanged, this,
+            [this] { setExtraColourRules(m_automation->engine().colourRules()); });
     connect(&engine, &AutomationEngine::repeatChanged, this, [this](int key) {
         const std::optional<AutomationEngine::RepeatState> state = m_automation->engine().repeatState(key);
         FaceButton* button = m_keyButtons[std::size_t(key)];
@@ -564,6 +592,14 @@ bool PrivateDesign::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
     }
+    // Typing must type: a key's shortcut never fires while a text box has the focus.
+    if (event->type() == QEvent::ShortcutOverride && (qobject_cast<QLineEdit*>(watched) || qobject_cast<QComboBox*>(watched))) {
+        const QKeySequence keys(static_cast<QKeyEvent*>(event)->keyCombination());
+        if (m_shortcuts.combinations().contains(keys)) {
+            event->accept();
+            return true;
+        }
+    }
     if (event->type() == QEvent::FocusIn && qobject_cast<QLineEdit*>(watched)
         && watched->objectName().startsWith(QStringLiteral("RS232_Text_"))) {
         m_editor.commandFocused();
@@ -594,6 +630,177 @@ void PrivateDesign::setPageLeft(int page, int twips)
 void PrivateDesign::setSelectorRed(int page, bool red)
 {
     m_pageButtons[std::size_t(page)]->setFace(red ? Red : buttonFace());
+}
+
+// Colour rules.
+
+void PrivateDesign::setUserColourRules(const ColourRules& rules)
+{
+    m_userRules = rules;
+    QSettings settings = userSettings();
+    writeColourRules(settings, rules);
+    m_text1->setColourRules(m_userRules + m_extraRules);
+}
+
+void PrivateDesign::setExtraColourRules(const ColourRules& rules)
+{
+    m_extraRules = rules;
+    m_text1->setColourRules(m_userRules + m_extraRules);
+}
+
+void PrivateDesign::editColourRules()
+{
+    ColourRulesDialog dialog(m_userRules, this);
+    if (dialog.exec() == QDialog::Accepted) {
+        ColourRules rules;
+        for (const ColourRule& rule : dialog.rules()) {
+            if (!rule.pattern.isEmpty()) {
+                rules << rule;
+            }
+        }
+        setUserColourRules(rules);
+    }
+}
+
+// Find.
+
+FindBar& PrivateDesign::findBar()
+{
+    if (!m_findBar) {
+        m_findBar = new FindBar(m_link.record(), *m_text1, this);
+        m_findBar->edit()->installEventFilter(this);
+        connect(m_findBar, &FindBar::transcriptRowRequested, this, &PrivateDesign::showTranscriptRow);
+    }
+    return *m_findBar;
+}
+
+void PrivateDesign::showTranscriptRow(qint64 sentEntry)
+{
+    const LineRecord& record = m_link.record();
+    if (sentEntry < record.firstNumber() || sentEntry >= record.nextNumber()) {
+        return;
+    }
+    const LineRecord::Entry& sent = record.entry(sentEntry);
+    const auto& rows = m_link.transcript().rows();
+    for (auto row = qsizetype(rows.size()) - 1; row >= 0; --row) {
+        const Transcript::Row& r = rows[std::size_t(row)];
+        if (r.sentMsecs == sent.msecs && r.sent == sent.bytes && r.key == sent.key) {
+            showTranscript();
+            m_transcriptWindow->showRow(int(row));
+            return;
+        }
+    }
+    m_dialogs.notice(QStringLiteral("收发记录里已经没有这条命令（最多保留 %1 行，或已清空）。").arg(Transcript::RowLimit));
+}
+
+// Key shortcuts.
+
+QList<std::pair<QKeySequence, QString>> PrivateDesign::toolShortcuts()
+{
+    QList<std::pair<QKeySequence, QString>> own {
+        { QKeySequence(Qt::CTRL | Qt::Key_L), QStringLiteral("显示调试信息打印窗口") },
+        { QKeySequence(Qt::CTRL | Qt::Key_T), QStringLiteral("收发记录") },
+        { QKeySequence(Qt::CTRL | Qt::Key_H), QStringLiteral("十六进制显示") },
+        { QKeySequence(Qt::CTRL | Qt::Key_F), QStringLiteral("查找") },
+        { QKeySequence(Qt::CTRL | Qt::Key_P), QStringLiteral("曲线") },
+        { QKeySequence(Qt::CTRL | Qt::Key_J), QStringLiteral("发送序列") },
+        { QKeySequence(Qt::Key_F3), QStringLiteral("下一个匹配") },
+        { QKeySequence(Qt::SHIFT | Qt::Key_F3), QStringLiteral("上一个匹配") },
+        { QKeySequence(Qt::Key_Escape), QStringLiteral("停止全部自动发送、关闭查找") },
+        { QKeySequence(Qt::CTRL | Qt::Key_PageUp), QStringLiteral("上一页") },
+        { QKeySequence(Qt::CTRL | Qt::Key_PageDown), QStringLiteral("下一页") },
+        { QKeySequence(Qt::CTRL | Qt::Key_A), QStringLiteral("全选") },
+        { QKeySequence(Qt::CTRL | Qt::Key_C), QStringLiteral("复制") },
+        { QKeySequence(Qt::Key_Return), QStringLiteral("按下有焦点的按钮") },
+        { QKeySequence(Qt::Key_Enter), QStringLiteral("按下有焦点的按钮") },
+        { QKeySequence(Qt::Key_Space), QStringLiteral("按下有焦点的按钮") },
+        { QKeySequence(Qt::Key_Tab), QStringLiteral("移动焦点") },
+        { QKeySequence(Qt::SHIFT | Qt::Key_Backtab), QStringLiteral("移动焦点") },
+        { QKeySequence(Qt::Key_Backtab), QStringLiteral("移动焦点") },
+    };
+    for (int p = 0; p < PageCount; ++p) {
+        own.append({ QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_1 + p)), QStringLiteral("第%1页").arg(p + 1) });
+    }
+    return own;
+}
+
+int PrivateDesign::currentPage() const
+{
+    for (int p = 0; p < PageCount; ++p) {
+        if (m_pages[std::size_t(p)]->x() == toPixels(PageLeftShown)) {
+            return p;
+        }
+    }
+    return 0;
+}
+
+bool PrivateDesign::setKeyShortcut(int index, const QKeySequence& keys)
+{
+    if (index < 0 || index >= KeyCount) {
+        return false;
+    }
+    if (const QString why = m_shortcuts.conflict(index, keys, toolShortcuts(), *this); !why.isEmpty()) {
+        m_dialogs.notice(QStringLiteral("没有设置快捷键：%1").arg(why));
+        return false;
+    }
+    m_shortcuts.set(index, keys);
+    applyKeyShortcuts();
+    m_editor.commandFocused(); // stores the whole key set, the shortcuts with it
+    return true;
+}
+
+void PrivateDesign::editKeyShortcut(int index)
+{
+    ShortcutDialog dialog(m_keyButtons[std::size_t(index)]->text(), index / KeysPerPage, m_shortcuts.shortcut(index), this);
+    if (dialog.exec() == QDialog::Accepted) {
+        setKeyShortcut(index, dialog.keys());
+    }
+}
+
+void PrivateDesign::keyCaptionMenu(int index, const QPoint& at)
+{
+    QMenu menu(this);
+    if (m_automation) {
+        m_automation->addKeyMenuEntries(menu, index, this);
+        menu.addSeparator();
+    }
+    menu.addAction(QStringLiteral("设置快捷键…"), this, [this, index] { editKeyShortcut(index); });
+    menu.exec(at);
+}
+
+void PrivateDesign::applyKeyShortcuts()
+{
+    qDeleteAll(m_keyShortcuts);
+    m_keyShortcuts.clear();
+    for (const QKeySequence& keys : m_shortcuts.combinations()) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, [this, keys] {
+            const int index = m_shortcuts.keyOn(currentPage(), keys);
+            if (index >= 0) {
+                m_keyButtons[std::size_t(index)]->click();
+            }
+        });
+        m_keyShortcuts << shortcut;
+    }
+    static const char* const Pages[] = { "第一页", "第二页", "第三页", "第四页" };
+    for (int i = 0; i < KeyCount; ++i) {
+        const QKeySequence keys = m_shortcuts.shortcut(i);
+        m_keyButtons[std::size_t(i)]->setToolTip(
+            keys.isEmpty() ? QString()
+                           : QStringLiteral("快捷键 %1（只在%2起作用）").arg(keys.toString(QKeySequence::NativeText),
+                                                                                QString::fromUtf8(Pages[i / KeysPerPage])));
+    }
+}
+
+bool PrivateDesign::storeExtras(Profile& profile) const { return m_shortcuts.store(profile); }
+
+void PrivateDesign::readExtras(const Profile& profile)
+{
+    const QStringList refused = m_shortcuts.read(profile, toolShortcuts(), *this);
+    applyKeyShortcuts();
+    if (!refused.isEmpty()) {
+        m_dialogs.notice(QStringLiteral("配置文件里有快捷键没有调入：\n%1").arg(refused.join(u'\n')));
+    }
 }
 
 } // namespace comkeys

@@ -9,6 +9,8 @@
 #include "Dialogs.h"
 #include "KeyEditor.h"
 #include "KeySetFiles.h"
+#include "KeyShortcuts.h"
+#include "ColourRule.h"
 #include "SerialLink.h"
 #include "SharedState.h"
 #include "ToolFolders.h"
@@ -26,10 +28,12 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QShortcut;
 
 namespace comkeys {
 
 class FaceButton;
+class FindBar;
 class StatusCircle;
 
 // The main window: tool bar, four pages of 48 command keys and the receive display. It wires its
@@ -47,6 +51,9 @@ public:
     void setCommand(int index, const QString& command) override;
     void setPageLeft(int page, int twips) override;
     void setSelectorRed(int page, bool red) override;
+    // The keys' shortcuts travel in the key-set file.
+    bool storeExtras(Profile& profile) const override;
+    void readExtras(const Profile& profile) override;
 
     SharedState& state() { return m_state; }
     SerialLink& link() { return m_link; }
@@ -84,6 +91,28 @@ public:
     // The options the tool remembers for the user (~/.config/ComKeys/ComKeys.conf).
     static QSettings userSettings();
 
+    // The find bar over the receive display (Ctrl+F), made the first time it is wanted.
+    FindBar& findBar();
+    // Shows the row of 收发记录 of the command sent as record entry sentEntry.
+    void showTranscriptRow(qint64 sentEntry);
+
+    // The user's colour rules (kept with the user's options) and the rules other parts of the
+    // tool add (the automatic answers' marks): one list for the display, the user's first.
+    ColourRules userColourRules() const { return m_userRules; }
+    void setUserColourRules(const ColourRules& rules);
+    void setExtraColourRules(const ColourRules& rules);
+    void editColourRules();
+
+    // Gives key `index` a shortcut (an empty one takes it away) and stores the key set; a
+    // combination the tool or another key of the page has already is refused with a message.
+    bool setKeyShortcut(int index, const QKeySequence& keys);
+    QKeySequence keyShortcut(int index) const { return m_shortcuts.shortcut(index); }
+    void editKeyShortcut(int index);
+    // The tool's own shortcuts and what each does.
+    static QList<std::pair<QKeySequence, QString>> toolShortcuts();
+    // The page in view, 0 to 3.
+    int currentPage() const;
+
     static QString windowCaption();
     // The button-face colour the page selectors take when not chosen.
     static QColor buttonFace();
@@ -104,6 +133,8 @@ private:
     DebugForm& ensureDebugForm();
     // The automation's entries in the keys' caption menus, the window's actions and markers.
     void wireAutomation();
+    void applyKeyShortcuts();
+    void keyCaptionMenu(int index, const QPoint& at);
 
     ToolFolders m_folders;
     Dialogs& m_dialogs;
@@ -139,6 +170,11 @@ private:
     QPointer<TranscriptWindow> m_transcriptWindow;
     QPointer<AutomationWindow> m_automationWindow;
     QPointer<PlotWindow> m_plotWindow;
+    FindBar* m_findBar = nullptr;
+    ColourRules m_userRules;
+    ColourRules m_extraRules;
+    KeyShortcuts m_shortcuts;
+    QList<QShortcut*> m_keyShortcuts; // one for each combination in use
 };
 
 } // namespace comkeys

@@ -89,6 +89,136 @@ void ReceiveDisplay::offerActions(QAction* hex, const QList<QAction*>& windows)
     m_windowActions += windows;
 }
 
+void ReceiveDisplay::setColourRules(const ColourRules& rules)
+{
+    m_rules = compileRules(rules);
+    m_paintedTop = -1;
+    update();
+}
+
+void ReceiveDisplay::setFindPattern(const SearchPattern& pattern)
+{
+    m_find = pattern;
+    m_current.reset();
+    m_paintedTop = -1;
+    update();
+}
+
+std::optional<std::pair<qint64, qint64>> ReceiveDisplay::matchPosition(const RecordMatch& match) const
+{
+    if (match.entry < m_record.firstNumber() || match.entry >= m_record.nextNumber() || match.entry < m_startEntry) {
+        return std::nullopt;
+    }
+    qint64 from = 0;
+    qint64 to = 0;
+    if (m_view == View::Hex) {
+        const qint64 offset = m_record.entry(match.entry).receivedBefore - m_startReceived + match.offset - m_hexOrigin;
+        if (offset < 0) {
+            return std::nullopt;
+        }
+        from = hexDigitsAt(offset);
+        to = hexDigitsAt(offset + std::max<qint64>(1, match.length) - 1) + 2;
+    } else {
+        const auto it = std::lower_bound(m_shownEntries.begin(), m_shownEntries.end(), match.entry,
+                                         [](const std::pair<qint64, qint64>& s, qint64 e) { return s.first < e; });
+        if (it == m_shownEntries.end() || it->first != match.entry) {
+            return std::nullopt;
+        }
+        from = it->second + match.offset;
+        to = from + match.length;
+    }
+    if (from < m_lines.begin() || to > m_lines.end()) {
+        return std::nullopt;
+    }
+    return std::make_pair(from, to);
+}
+
+bool ReceiveDisplay::revealMatch(const RecordMatch& match)
+{
+    std::optional<std::pair<qint64, qint64>> at = matchPosition(match);
+    if (!at) {
+        const qint64 first = std::max(m_startEntry, m_record.firstNumber());
+        if (match.entry < first || match.entry >= m_record.nextNumber()) {
+            return false;
+        }
+        // A part of the record around the match: small, so that it is shown without a pause.
+        qint64 from = match.entry;
+        qint64 bytes = 0;
+        while (from > first && bytes < 16 * 1024) {
+            --from;
+            bytes += m_record.entry(from).bytes.size();
+        }
+        qint64 to = match.entry;
+        while (to < m_record.nextNumber() && bytes < 256 * 1024) {
+            bytes += m_record.entry(to).bytes.size();
+            ++to;
+        }
+        m_islandEnd = to < m_record.nextNumber() ? to : -1;
+        rebuildRange(from, m_islandEnd >= 0 ? to : m_record.nextNumber());
+        m_following = m_islandEnd < 0;
+        at = matchPosition(match);
+        if (!at) {
+            return false;
+        }
+    }
+    m_current = match;
+    const qint64 line = m_lines.lineOf(at->first);
+    const qint64 top = topLine();
+    if (line < top || m_lines.lineOf(std::max(at->first, at->second - 1)) >= top + visibleLines()) {
+        scrollTo(line - visibleLines() / 3);
+    }
+    m_paintedTop = -1;
+    update();
+    return true;
+}
+
+std::vector<std::pair<qint64, qint64>> ReceiveDisplay::currentRanges() const
+{
+    std::vector<std::pair<qint64, qint64>> ranges;
+    const std::optional<std::pair<qint64, qint64>> at = m_current ? matchPosition(*m_current) : std::nullopt;
+    if (!at) {
+        return ranges;
+    }
+    if (m_view != View::Hex) {
+        ranges.push_back(*at);
+        return ranges;
+    }
+    const qint64 offset = m_record.entry(m_current->entry).receivedBefore - m_startReceived + m_current->offset - m_hexOrigin;
+    for (qint64 k = offset; k < offset + m_current->length; ++k) {
+        ranges.emplace_back(hexDigitsAt(k), hexDigitsAt(k) + 2);
+        ranges.emplace_back(hexCharAt(k), hexCharAt(k) + 1);
+    }
+    return ranges;
+}
+
+qint64 ReceiveDisplay::entryAt(qint64 pos) const
+{
+    if (m_view != View::Hex) {
+        const auto it = std::upper_bound(m_shownEntries.begin(), m_shownEntries.end(), pos,
+                                         [](qint64 p, const std::pair<qint64, qint64>& s) { return p < s.second; });
+        return it == m_shownEntries.begin() ? (m_shownEntries.empty() ? -1 : it->first) : std::prev(it)->first;
+    }
+    // The entry holding the row's first byte: the last one received before it.
+    const qint64 received = m_startReceived + m_hexOrigin + pos / 76 * 16;
+    qint64 lo = std::max(m_startEntry, m_record.firstNumber());
+    qint64 hi = m_record.nextNumber();
+    if (lo >= hi) {
+        return -1;
+    }
+    while (hi - lo > 1) {
+        const qint64 mid = lo + (hi - lo) / 2;
+        (m_record.entry(mid).receivedBefore <= received ? lo : hi) = mid;
+    }
+    return lo;
+}
+
+qint64 ReceiveDisplay::entryAtTop() const { return entryAt(m_lines.lineStart(topLine())); }
+
+qint64 ReceiveDisplay::entryAtBottom() const
+{
+    return entryAt(m_lines.lineEnd(std::max(topLine(), std::min(m_lines.endLine(), topLine() + visibleLines()) - 1)));
+}
+
 void ReceiveDisplay::clear()
 {
     m_startEntry = m_record.nextNumber();
@@ -98,10 +228,6 @@ void ReceiveDisplay::clear()
 
 void ReceiveDisplay::rebuild()
 {
-    m_lines.clear();
-    m_row.clear();
-    m_anchor = m_cursor = -1;
-    m_following = true;
     // Only the newest part of a long record is shown again: what the display keeps anyway.
     const qint64 first = std::max(m_startEntry, m_record.firstNumber());
     qint64 from = m_record.nextNumber();
@@ -110,10 +236,22 @@ void ReceiveDisplay::rebuild()
         --from;
         bytes += m_record.entry(from).bytes.size();
     }
+    m_islandEnd = -1;
+    rebuildRange(from, m_record.nextNumber());
+}
+
+void ReceiveDisplay::rebuildRange(qint64 from, qint64 to)
+{
+    m_lines.clear();
+    m_row.clear();
+    m_shownEntries.clear();
+    m_anchor = m_cursor = -1;
+    m_following = true;
     m_rowOffset = from < m_record.nextNumber() ? m_record.entry(from).receivedBefore - m_startReceived : 0;
-    for (qint64 n = from; n < m_record.nextNumber(); ++n) {
+    m_hexOrigin = m_rowOffset;
+    for (qint64 n = from; n < to; ++n) {
         if (m_record.entry(n).direction == LineRecord::Direction::Received) {
-            show(m_record.entry(n));
+            show(m_record.entry(n), n);
         }
     }
     changed();
@@ -122,13 +260,14 @@ void ReceiveDisplay::rebuild()
 void ReceiveDisplay::onAdded(qint64 n)
 {
     const LineRecord::Entry& entry = m_record.entry(n);
-    if (entry.direction != LineRecord::Direction::Received) {
+    if (entry.direction != LineRecord::Direction::Received || m_islandEnd >= 0) {
         return;
     }
     if (m_row.isEmpty() && m_lines.end() == m_lines.begin()) {
         m_rowOffset = entry.receivedBefore - m_startReceived;
+        m_hexOrigin = m_rowOffset;
     }
-    show(entry);
+    show(entry, n);
     changed();
 }
 
@@ -153,7 +292,7 @@ QString ReceiveDisplay::hexRow() const
     return row;
 }
 
-void ReceiveDisplay::show(const LineRecord::Entry& entry)
+void ReceiveDisplay::show(const LineRecord::Entry& entry, qint64 n)
 {
     if (m_view == View::Hex) {
         for (char c : entry.bytes) {
@@ -169,11 +308,25 @@ void ReceiveDisplay::show(const LineRecord::Entry& entry)
         }
         return;
     }
+    // Where the entry's text starts, so a find match in the record can be shown where it is.
+    qint64 start = m_lines.end();
     if (m_view == View::Timestamps) {
-        const bool atLineStart = m_lines.end() == m_lines.begin() || m_lines.at(m_lines.end() - 1) == u'\n';
-        m_lines.append((atLineStart ? QString() : QStringLiteral("\n")) + clockTime(entry.msecs) + u' ');
+        const bool atLineStart = start == m_lines.begin() || m_lines.at(start - 1) == u'\n';
+        if (!atLineStart) {
+            m_lines.append(QStringLiteral("\n"));
+            ++start;
+        }
+        m_lines.append(clockTime(entry.msecs) + u' ');
     }
     m_lines.appendReceived(entry.bytes);
+    if (m_lines.end() > start) {
+        m_shownEntries.emplace_back(n, start);
+        // Entries trimmed from the text, or dropped from the record, can be looked up no more.
+        while (m_shownEntries.size() > 1
+               && (m_shownEntries[1].second <= m_lines.begin() || m_shownEntries.front().first < m_record.firstNumber())) {
+            m_shownEntries.pop_front();
+        }
+    }
 }
 
 void ReceiveDisplay::changed()
@@ -234,7 +387,24 @@ qint64 ReceiveDisplay::topLine() const
 
 void ReceiveDisplay::scrollTo(qint64 top)
 {
-    const qint64 bottomTop = std::max(m_lines.firstLine(), m_lines.endLine() - visibleLines());
+    qint64 bottomTop = std::max(m_lines.firstLine(), m_lines.endLine() - visibleLines());
+    if (m_islandEnd >= 0 && top >= bottomTop) {
+        // Scrolling on past an older part of the record brings in what followed it.
+        qint64 bytes = 0;
+        for (; m_islandEnd < m_record.nextNumber() && bytes < 256 * 1024; ++m_islandEnd) {
+            if (m_record.entry(m_islandEnd).direction == LineRecord::Direction::Received) {
+                show(m_record.entry(m_islandEnd), m_islandEnd);
+                bytes += m_record.entry(m_islandEnd).bytes.size();
+            }
+        }
+        if (m_islandEnd >= m_record.nextNumber()) {
+            m_islandEnd = -1;
+        }
+        bottomTop = std::max(m_lines.firstLine(), m_lines.endLine() - visibleLines());
+        if (m_islandEnd >= 0) {
+            top = std::min(top, bottomTop - 1); // new data still waits: not following yet
+        }
+    }
     m_following = top >= bottomTop;
     m_top = std::clamp(top, m_lines.firstLine(), bottomTop);
     m_paintedTop = -1;
@@ -264,28 +434,47 @@ void ReceiveDisplay::paintEvent(QPaintEvent* event)
     qreal y = area.top() + Margin;
     const qint64 top = topLine();
     const qint64 last = std::min(m_lines.endLine(), top + visibleLines() + 1);
+    // Colour rules, find highlights and the current match, over the text in view and around it.
+    const std::vector<std::pair<qint64, qint64>> current = currentRanges();
+    const bool hex = m_view == View::Hex;
+    std::optional<Decor> decor;
+    if ((!m_rules.empty() && !hex) || !m_find.isEmpty() || !current.empty()) {
+        const qint64 from = m_lines.lineStart(top);
+        const qint64 to = last > top ? m_lines.lineEnd(last - 1) : from;
+        const qint64 around = hex ? 2 * 76 : 4096;
+        const qint64 windowFrom = std::max(m_lines.begin(), from - around);
+        const QString window = m_lines.text(windowFrom, to + around);
+        decor = decorate(window, windowFrom, from, to, hex, text.rgb(), m_rules, m_find, current);
+    }
     for (qint64 line = top; line < last; ++line, y += lineHeight) {
         if (y + lineHeight < exposed.top() || y > exposed.bottom() + 1) {
             continue;
         }
         const qint64 start = m_lines.lineStart(line);
         const qint64 end = m_lines.lineEnd(line);
-        // Up to three runs: before, inside and after the selection.
-        const qint64 cuts[] = { start, std::clamp(selFrom, start, end), std::clamp(selTo, start, end), end };
         qreal x = area.left() + Margin;
-        for (int run = 0; run < 3; ++run) {
-            if (cuts[run + 1] <= cuts[run]) {
-                continue;
+        // Runs of characters that look alike: the same colours, inside or outside the selection.
+        for (qint64 runStart = start; runStart < end;) {
+            auto styleAt = [&](qint64 pos) {
+                const bool selected = selFrom != selTo && pos >= selFrom && pos < selTo;
+                const QRgb fg = selected ? selectedText.rgb() : decor ? decor->textAt(pos, text.rgb()) : text.rgb();
+                const QRgb bg = selected ? selectedBack.rgb() : decor ? decor->backAt(pos) : Decor::NoBack;
+                return std::make_pair(fg, bg);
+            };
+            const auto style = styleAt(runStart);
+            qint64 runEnd = runStart + 1;
+            while (runEnd < end && styleAt(runEnd) == style) {
+                ++runEnd;
             }
             // Glyphs at the positions the wrapping measured: no shaping, the same widths.
-            const auto count = qsizetype(cuts[run + 1] - cuts[run]);
+            const auto count = qsizetype(runEnd - runStart);
             QList<quint32> glyphs(count);
             QList<QPointF> positions(count);
             QString shown(count, Qt::Uninitialized);
             bool allGlyphs = m_rawFont.isValid();
             qreal width = 0;
             for (qsizetype i = 0; i < count; ++i) {
-                const QChar c = m_lines.at(cuts[run] + i);
+                const QChar c = m_lines.at(runStart + i);
                 shown[i] = WrappedText::shown(c);
                 const quint32 glyph = c.unicode() < 256 ? m_glyphs[c.unicode()] : 0;
                 allGlyphs = allGlyphs && glyph != 0;
@@ -293,11 +482,10 @@ void ReceiveDisplay::paintEvent(QPaintEvent* event)
                 positions[i] = QPointF(width, 0);
                 width += m_lines.advance(c);
             }
-            const bool selected = run == 1 && selFrom != selTo;
-            if (selected) {
-                painter.fillRect(QRectF(x, y, width, lineHeight), selectedBack);
+            if (style.second != Decor::NoBack) {
+                painter.fillRect(QRectF(x, y, width, lineHeight), QColor::fromRgb(style.second));
             }
-            painter.setPen(selected ? selectedText : text);
+            painter.setPen(QColor::fromRgb(style.first));
             const QPointF origin(std::round(x), std::round(y + metrics.ascent()));
             if (allGlyphs) {
                 QGlyphRun glyphRun;
@@ -309,6 +497,7 @@ void ReceiveDisplay::paintEvent(QPaintEvent* event)
                 painter.drawText(origin, shown);
             }
             x += width;
+            runStart = runEnd;
         }
     }
     if (!m_note.isEmpty()) {
@@ -438,6 +627,9 @@ void ReceiveDisplay::keyPressEvent(QKeyEvent* event)
     } else if (event->key() == Qt::Key_Home && (event->modifiers() & Qt::ControlModifier)) {
         scrollTo(m_lines.firstLine());
     } else if (event->key() == Qt::Key_End && (event->modifiers() & Qt::ControlModifier)) {
+        if (m_islandEnd >= 0) {
+            rebuild(); // back from an older part of the record to the newest
+        }
         scrollTo(m_lines.endLine());
     } else {
         QFrame::keyPressEvent(event);
@@ -452,6 +644,7 @@ void ReceiveDisplay::contextMenuEvent(QContextMenuEvent* event)
     copyAction->setEnabled(!selectedText().isEmpty());
     menu.addAction(QStringLiteral("全选"), this, &ReceiveDisplay::selectAll)->setShortcut(QKeySequence::SelectAll);
     menu.addAction(QStringLiteral("清屏"), this, &ReceiveDisplay::clearRequested);
+    menu.addAction(QStringLiteral("着色规则…"), this, &ReceiveDisplay::colourRulesRequested);
     menu.addSeparator();
     menu.addAction(QStringLiteral("保存接收数据…"), this, &ReceiveDisplay::saveRequested);
     menu.addAction(m_note.isEmpty() ? QStringLiteral("开始捕获到文件…") : QStringLiteral("停止捕获"), this,

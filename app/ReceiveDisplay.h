@@ -1,6 +1,8 @@
 #pragma once
 
+#include "DisplayDecor.h"
 #include "LineRecord.h"
+#include "RecordSearch.h"
 #include "WrappedText.h"
 
 #include <QElapsedTimer>
@@ -8,6 +10,8 @@
 #include <QRawFont>
 
 #include <array>
+#include <deque>
+#include <optional>
 #include <QFrame>
 #include <QTimer>
 
@@ -51,10 +55,27 @@ public:
     // One more of the window's actions offered on the context menu.
     void offerAction(QAction* action) { m_windowActions.append(action); }
 
+    // Lines (or the matching text) drawn in the rule's colour, in the text and timestamp views;
+    // the first rule that matches wins.
+    void setColourRules(const ColourRules& rules);
+    // Every match of the pattern on screen is highlighted; an empty pattern marks nothing.
+    void setFindPattern(const SearchPattern& pattern);
+    // Scrolls a match into view and marks it as the current one. A match in a part of the record
+    // the display no longer holds brings that part back; scrolling on past it brings in what
+    // followed, Ctrl+End the newest again (new data waits meanwhile).
+    // False when the display cannot show it (before a clear, or dropped from the record).
+    bool revealMatch(const RecordMatch& match);
+    // The first entry the display shows since the last clear.
+    qint64 startEntry() const { return m_startEntry; }
+    // The record entry shown at the top / in the last line of the view (-1: none).
+    qint64 entryAtTop() const;
+    qint64 entryAtBottom() const;
+
 Q_SIGNALS:
     void saveRequested();
     void captureRequested();
     void clearRequested();
+    void colourRulesRequested();
     void viewChanged(comkeys::ReceiveDisplay::View view);
 
 protected:
@@ -69,8 +90,13 @@ protected:
 
 private:
     void onAdded(qint64 n);
-    void show(const LineRecord::Entry& entry);
+    void show(const LineRecord::Entry& entry, qint64 n);
     void rebuild();
+    void rebuildRange(qint64 from, qint64 to);
+    qint64 entryAt(qint64 pos) const;
+    // Text positions [from, to) of a match, when the display holds it.
+    std::optional<std::pair<qint64, qint64>> matchPosition(const RecordMatch& match) const;
+    std::vector<std::pair<qint64, qint64>> currentRanges() const;
     void applyFont();
     void scrollTo(qint64 top);
     void scrollBy(qint64 lines);
@@ -107,6 +133,13 @@ private:
     bool m_busy = false; // the last frame brought many new lines
     qint64 m_paintedTop = -1; // the top line at the last paint; -1: paint everything next time
     qint64 m_paintedEnd = 0;
+    // Where each received entry's own text starts (text views), for finding matches on screen.
+    std::deque<std::pair<qint64, qint64>> m_shownEntries; // entry, position
+    qint64 m_hexOrigin = 0; // the offset of the first hex row since the last rebuild
+    qint64 m_islandEnd = -1; // showing an older part of the record up to this entry
+    std::vector<CompiledRule> m_rules;
+    SearchPattern m_find;
+    std::optional<RecordMatch> m_current;
 };
 
 } // namespace comkeys

@@ -144,6 +144,12 @@ QString TranscriptWindow::selectedRowsText() const
     return lines.isEmpty() ? QString() : lines.join(u'\n') + u'\n';
 }
 
+void TranscriptWindow::showRow(int row)
+{
+    m_table->selectRow(row);
+    m_table->scrollTo(m_model->index(row, 0), QAbstractItemView::PositionAtCenter);
+}
+
 void TranscriptWindow::copySelection() const
 {
     if (const QString text = selectedRowsText(); !text.isEmpty()) {

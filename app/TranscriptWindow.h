@@ -38,6 +38,8 @@ public:
     // The selected rows, a line each, cells separated by tabs.
     QString selectedRowsText() const;
     void copySelection() const;
+    // Selects a row and scrolls it into view.
+    void showRow(int row);
     void exportCsv();
 
 private:

@@ -22,6 +22,10 @@ namespace {
     }
 } // namespace
 
+bool KeyBoard::storeExtras(Profile&) const { return false; }
+
+void KeyBoard::readExtras(const Profile&) { }
+
 QString workingCopyPath(const QString& programFolder)
 {
     return programFolder + QStringLiteral("/Modules/Temp.ini");
@@ -52,7 +56,8 @@ bool WriteKeySet(Profile& profile, const KeyBoard& keys, bool onDisk, QString* e
     // Section by section gives the same file as entry by entry: KeyName is created first.
     const bool names = profile.setValues(KeyNameSection, captions);
     const bool sends = profile.setValues(KeySendSection, commands);
-    if (onDisk && !names && !sends) {
+    const bool extras = keys.storeExtras(profile);
+    if (onDisk && !names && !sends && !extras) {
         return true; // the file already holds exactly this key set
     }
     return profile.save(error);
@@ -75,6 +80,7 @@ void ReadKeySet(const Profile& profile, KeyBoard& keys)
             keys.setCommand(i, command);
         }
     }
+    keys.readExtras(profile);
 }
 
 bool ReadKeySet(const QString& workingCopy, KeyBoard& keys, QString* error)

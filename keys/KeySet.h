@@ -4,6 +4,8 @@
 
 namespace comkeys {
 
+class Profile;
+
 constexpr int KeyCount = 192;
 constexpr int KeysPerPage = 48;
 constexpr int PageCount = 4;
@@ -22,9 +24,12 @@ public:
     virtual void setCaption(int index, const QString& caption) = 0;
     virtual QString command(int index) const = 0;
     virtual void setCommand(int index, const QString& command) = 0;
-};
 
-class Profile;
+    // Sections of the key set beyond the captions and commands (the keys' shortcuts): written
+    // with them (true when the profile's bytes changed) and read back with them.
+    virtual bool storeExtras(Profile& profile) const;
+    virtual void readExtras(const Profile& profile);
+};
 
 // Writes all 192 captions and commands into the profile in one read and one atomic replace:
 // the same entries in the same order as one write per entry, so a file created from nothing

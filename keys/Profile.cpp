@@ -344,6 +344,10 @@ bool Profile::setValues(const QString& section, const std::vector<std::pair<QStr
     return true;
 }
 
-bool Profile::save(QString* error) const { return writeFileAtomically(m_path, m_bytes, error); }
+bool Profile::save(QString* error) const
+{
+    // Profiles are written only as the working copy: the tool's own file.
+    return writeFileAtomically(m_path, m_bytes, error, ReadOnlyTarget::Replace);
+}
 
 } // namespace comkeys

@@ -30,6 +30,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <functional>
+
 
 using namespace comkeys;
 using comkeys::test::ScriptedDialogs;
@@ -728,6 +730,38 @@ private Q_SLOTS:
         QVERIFY(kept.size() > 0 && kept.size() < sent.size());
         QCOMPARE(kept, sent.left(kept.size()));
         QVERIFY(m_dialogs->texts()[0].contains(QString::number(kept.size())));
+    }
+
+    // A file the user made read-only stays as it is, even for root, whom the system lets write it.
+    void readOnlyFilesAreNotReplaced_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<std::function<void(PrivateDesign&)>>("save");
+        QTest::newRow("配置另存为") << "mine.ini" << std::function([](PrivateDesign& w) { w.files().saveAs(); });
+        QTest::newRow("保存接收数据") << "mine.txt" << std::function([](PrivateDesign& w) { w.saveReceived(); });
+        QTest::newRow("捕获") << "mine.bin" << std::function([](PrivateDesign& w) { w.toggleCapture(); });
+        QTest::newRow("导出 CSV") << "mine.csv" << std::function([](PrivateDesign& w) {
+            w.showTranscript();
+            w.transcriptWindow()->exportCsv();
+        });
+    }
+
+    void readOnlyFilesAreNotReplaced()
+    {
+        QFETCH(QString, name);
+        QFETCH(std::function<void(PrivateDesign&)>, save);
+        const QString path = m_dir->filePath(name);
+        test::writeAll(path, "mine\n");
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        m_dialogs->files = { path };
+        m_dialogs->answers = { MessageAnswer::Yes };
+        save(*m_window);
+        QCOMPARE(test::readAll(path), QByteArray("mine\n"));
+        QVERIFY(!m_window->link().capture().isCapturing());
+        QCOMPARE(m_dialogs->messages.size(), 2); // replace it? Yes; then why not
+        QCOMPARE(m_dialogs->messages.last().title, QStringLiteral("提示"));
+        QVERIFY2(m_dialogs->messages.last().text.contains(path) && m_dialogs->messages.last().text.contains(QStringLiteral("只读")),
+                 qPrintable(m_dialogs->messages.last().text));
     }
 
     void transcriptTimesEachCommand()

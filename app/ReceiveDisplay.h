@@ -41,8 +41,8 @@ public:
     void clear();
     void selectAll();
     void copy() const;
-    // A note painted in the display's corner (the running capture), or nothing.
-    void setNote(const QString& note);
+    // Whether a capture runs: the context menu offers to stop it rather than start one.
+    void setCapturing(bool capturing) { m_capturing = capturing; }
 
 Q_SIGNALS:
     void showLogRequested();
@@ -94,7 +94,7 @@ private:
     qint64 m_top = 0; // first line in view while not following
     qint64 m_anchor = -1; // selection, as text positions
     qint64 m_cursor = -1;
-    QString m_note;
+    bool m_capturing = false;
     QTimer m_repaint;
     QElapsedTimer m_sincePaint;
     bool m_updatePending = false;

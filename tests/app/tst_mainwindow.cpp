@@ -322,7 +322,7 @@ private Q_SLOTS:
             return list;
         };
         QCOMPARE(names(m_window.get()),
-                 (QStringList { "Command4", "Text1", "Picture2_3", "Picture2_2", "Picture2_1", "Picture2_0", "Picture1" }));
+                 (QStringList { "CaptureLab", "Command4", "Text1", "Picture2_3", "Picture2_2", "Picture2_1", "Picture2_0", "Picture1" }));
         QCOMPARE(names(m_window->findChild<QWidget*>(QStringLiteral("Picture1"))),
                  (QStringList { "Command3", "RS232_Control_3", "RS232_Control_2", "RS232_Control_1", "Enter_Check",
                                 "Command2", "SaveCmd_3", "SaveCmd_2", "Command1", "Buad_Combo", "SaveIniCmd",
@@ -762,6 +762,31 @@ private Q_SLOTS:
         QCOMPARE(m_dialogs->messages.last().title, QStringLiteral("提示"));
         QVERIFY2(m_dialogs->messages.last().text.contains(path) && m_dialogs->messages.last().text.contains(QStringLiteral("只读")),
                  qPrintable(m_dialogs->messages.last().text));
+    }
+
+    void captureMarkCoversNothing()
+    {
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        const QImage before = m_window->receiveDisplay()->grab().toImage();
+        m_dialogs->files = { m_dir->filePath(QStringLiteral("c.bin")) };
+        m_window->toggleCapture();
+        QVERIFY(m_window->link().capture().isCapturing());
+        QCOMPARE(m_window->receiveDisplay()->grab().toImage(), before);
+        QLabel* mark = nullptr;
+        for (QLabel* label : m_window->findChildren<QLabel*>()) {
+            mark = label->isVisible() && label->text().startsWith(QStringLiteral("● 正在捕获")) ? label : mark;
+        }
+        QVERIFY(mark);
+        const QRect at(mark->mapTo(m_window.get(), QPoint()), mark->size());
+        QVERIFY(m_window->rect().contains(at));
+        for (QWidget* w : m_window->findChildren<QWidget*>()) {
+            const QRect other(w->mapTo(m_window.get(), QPoint()), w->size());
+            QVERIFY2(w == mark || w->isAncestorOf(mark) || !w->isVisible() || !other.intersects(at), qPrintable(w->objectName()));
+        }
+        m_window->grab().save(buildFolder() + QStringLiteral("/capture-mark.png"));
+        m_window->toggleCapture();
+        QVERIFY(!mark->isVisible());
     }
 
     void transcriptTimesEachCommand()

@@ -816,6 +816,7 @@ private Q_SLOTS:
             QVERIFY(*row.firstCrMs >= *row.firstByteMs);
         }
         QCOMPARE(window->table()->model()->rowCount(), 2);
+        QTRY_COMPARE(window->table()->model()->index(1, 3).data().toString(), QStringLiteral("ERROR<0D>lit<3C>0D>end<0D>"));
         window->table()->selectRow(1);
         window->copySelection();
         const QStringList copied = QGuiApplication::clipboard()->text().split(u'\t');
@@ -831,6 +832,27 @@ private Q_SLOTS:
         QVERIFY(lines[1].contains(QStringLiteral(",Probe,AT<0D>,OK<0D>,")));
         QCOMPARE(readBack(lines[2].section(u',', 3, 3)), QByteArray("ERROR\rlit<0D>end\r"));
         window->grab().save(buildFolder() + QStringLiteral("/transcript-window.png"));
+    }
+
+    // A reply that keeps growing costs what arrives, not what arrived before: its row is not
+    // redone for every chunk, and its cell shows a bounded part.
+    void growingReplyIsNotRedonePerChunk()
+    {
+        openOnSimulator();
+        pressAT();
+        m_window->showTranscript();
+        QAbstractItemModel* model = m_window->transcriptWindow()->table()->model();
+        QTRY_COMPARE(model->index(0, 3).data().toString(), QStringLiteral("OK<0D>"));
+        QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+        for (int i = 0; i < 40; ++i) {
+            m_sim->send(QByteArray(100, 'x'));
+            QTest::qWait(10);
+        }
+        QTRY_COMPARE(m_window->link().transcript().rows().back().reply.size(), 3 + 4000);
+        QTest::qWait(100);
+        QVERIFY2(changed.size() <= 3, qPrintable(QString::number(changed.size())));
+        const QString shown = model->index(0, 3).data().toString();
+        QVERIFY(shown.startsWith(QStringLiteral("OK<0D>xxx")) && shown.endsWith(u'…') && shown.size() < 1000);
     }
 
     void logWindowStaysWhereTheReaderIs()

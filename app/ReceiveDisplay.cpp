@@ -455,7 +455,7 @@ void ReceiveDisplay::contextMenuEvent(QContextMenuEvent* event)
     menu.addAction(QStringLiteral("清屏"), this, &ReceiveDisplay::clearRequested);
     menu.addSeparator();
     menu.addAction(QStringLiteral("保存接收数据…"), this, &ReceiveDisplay::saveRequested);
-    menu.addAction(!m_capturing ? QStringLiteral("开始捕获到文件…") : QStringLiteral("停止捕获"), this,
+    menu.addAction(m_capturing ? QStringLiteral("停止捕获") : QStringLiteral("开始捕获到文件…"), this,
                    &ReceiveDisplay::captureRequested);
     menu.addSeparator();
     QAction* hex = menu.addAction(QStringLiteral("十六进制显示"));

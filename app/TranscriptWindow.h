@@ -5,9 +5,9 @@
 
 #include <QAbstractTableModel>
 #include <QTimer>
+#include <QWidget>
 
 #include <tuple>
-#include <QWidget>
 
 class QTableView;
 

@@ -46,13 +46,8 @@ QString buildFolder() { return QStringLiteral(COMKEYS_RENDER_DIR); }
 QByteArray readBack(const QString& text)
 {
     QByteArray bytes;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == u'<' && i + 3 < text.size() && text[i + 3] == u'>') {
-            bytes += char(text.mid(i + 1, 2).toInt(nullptr, 16));
-            i += 3;
-        } else {
-            bytes += char(text[i].unicode());
-        }
+    for (qsizetype i = 0; i < text.size(); i += text[i] == u'<' ? 4 : 1) {
+        bytes += text[i] == u'<' ? char(text.mid(i + 1, 2).toInt(nullptr, 16)) : char(text[i].unicode());
     }
     return bytes;
 }
@@ -784,7 +779,6 @@ private Q_SLOTS:
             const QRect other(w->mapTo(m_window.get(), QPoint()), w->size());
             QVERIFY2(w == mark || w->isAncestorOf(mark) || !w->isVisible() || !other.intersects(at), qPrintable(w->objectName()));
         }
-        m_window->grab().save(buildFolder() + QStringLiteral("/capture-mark.png"));
         m_window->toggleCapture();
         QVERIFY(!mark->isVisible());
     }

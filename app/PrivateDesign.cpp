@@ -122,6 +122,15 @@ PrivateDesign::PrivateDesign(Dialogs& dialogs, const QString& programFolder, QWi
                        QRect(15000, 120, 1935, 555));
     m_text1 = place(new ReceiveDisplay(m_link.record(), this), QStringLiteral("Text1"),
                     QRect(14880, 960, 5055, 8775));
+    // In the free corner right of the clear button, so it covers neither text nor control.
+    m_captureLab = place(new QLabel(this), QStringLiteral("CaptureLab"), QRect(17040, 120, 2760, 555));
+    m_captureLab->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    {
+        QPalette palette = m_captureLab->palette();
+        palette.setColor(QPalette::WindowText, QColor(192, 0, 0));
+        m_captureLab->setPalette(palette);
+    }
+    m_captureLab->hide();
     {
         QPalette palette = m_text1->palette();
         palette.setColor(QPalette::Base, QColor(0, 0, 0));
@@ -140,7 +149,7 @@ PrivateDesign::PrivateDesign(Dialogs& dialogs, const QString& programFolder, QWi
 
     // Stacking, raised from the back: the last raised is in front.
     const std::initializer_list<QWidget*> mainBackToFront { m_picture1, m_pages[0], m_pages[1], m_pages[2],
-                                                            m_pages[3], m_text1, m_command4 };
+                                                            m_pages[3], m_text1, m_command4, m_captureLab };
     const std::initializer_list<QWidget*> toolBarBackToFront {
         m_connectLab, m_shape1, m_pageButtons[0], m_portCombo, m_keyCombo, m_keyName,
         m_callIniCmd, m_saveIniCmd, m_baudCombo, m_command1, m_closeButton, m_openButton,
@@ -435,9 +444,17 @@ void PrivateDesign::wire()
     }
     CaptureFile& capture = m_link.capture();
     connect(&capture, &CaptureFile::started, this, [this] {
-        m_text1->setNote(QStringLiteral("● 正在捕获：") + QFileInfo(m_link.capture().path()).fileName());
+        const QString path = m_link.capture().path();
+        m_captureLab->setText(m_captureLab->fontMetrics().elidedText(
+            QStringLiteral("● 正在捕获：") + QFileInfo(path).fileName(), Qt::ElideMiddle, m_captureLab->width()));
+        m_captureLab->setToolTip(path);
+        m_captureLab->show();
+        m_text1->setCapturing(true);
     });
-    connect(&capture, &CaptureFile::stopped, this, [this] { m_text1->setNote({}); });
+    connect(&capture, &CaptureFile::stopped, this, [this] {
+        m_captureLab->hide();
+        m_text1->setCapturing(false);
+    });
     connect(&capture, &CaptureFile::failed, this, [this](const QString& reason, qint64 bytes) {
         m_dialogs.notice(QStringLiteral("捕获已停止：%1。\n已写入的 %2 字节保留在文件中。").arg(reason).arg(bytes));
     });

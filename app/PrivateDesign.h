@@ -164,6 +164,7 @@ private:
     QComboBox* m_portCombo = nullptr;
     StatusCircle* m_shape1 = nullptr;
     QLabel* m_connectLab = nullptr;
+    QLabel* m_captureLab = nullptr; // shown while a capture runs, beside the clear button
     std::array<FaceButton*, 192> m_keyButtons {};
     std::array<QLineEdit*, 192> m_keyTexts {};
     QPointer<DebugForm> m_debugForm;

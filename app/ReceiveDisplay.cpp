@@ -77,12 +77,6 @@ void ReceiveDisplay::setView(View view)
     Q_EMIT viewChanged(view);
 }
 
-void ReceiveDisplay::setNote(const QString& note)
-{
-    m_note = note;
-    update();
-}
-
 void ReceiveDisplay::offerActions(QAction* hex, const QList<QAction*>& windows)
 {
     m_hexAction = hex;
@@ -358,7 +352,7 @@ void ReceiveDisplay::refresh()
     m_updatePending = true;
     const qint64 top = topLine();
     const qint64 shift = top - m_paintedTop;
-    if (m_paintedTop < 0 || m_lines.allDirty() || !m_note.isEmpty() || shift < 0 || shift >= visibleLines()
+    if (m_paintedTop < 0 || m_lines.allDirty() || shift < 0 || shift >= visibleLines()
         || m_lines.dirtyFrom() < m_paintedTop) {
         update();
         return;
@@ -499,10 +493,6 @@ void ReceiveDisplay::paintEvent(QPaintEvent* event)
             x += width;
             runStart = runEnd;
         }
-    }
-    if (!m_note.isEmpty()) {
-        painter.setPen(QColor(255, 80, 80));
-        painter.drawText(area.adjusted(Margin, Margin, -Margin - 6, -Margin), Qt::AlignTop | Qt::AlignRight, m_note);
     }
     painter.setClipping(false);
     if (!area.contains(event->rect())) {
@@ -647,7 +637,7 @@ void ReceiveDisplay::contextMenuEvent(QContextMenuEvent* event)
     menu.addAction(QStringLiteral("着色规则…"), this, &ReceiveDisplay::colourRulesRequested);
     menu.addSeparator();
     menu.addAction(QStringLiteral("保存接收数据…"), this, &ReceiveDisplay::saveRequested);
-    menu.addAction(m_note.isEmpty() ? QStringLiteral("开始捕获到文件…") : QStringLiteral("停止捕获"), this,
+    menu.addAction(m_capturing ? QStringLiteral("停止捕获") : QStringLiteral("开始捕获到文件…"), this,
                    &ReceiveDisplay::captureRequested);
     menu.addSeparator();
     if (m_hexAction) {

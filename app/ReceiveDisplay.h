@@ -47,8 +47,8 @@ public:
     void clear();
     void selectAll();
     void copy() const;
-    // A note painted in the display's corner (the running capture), or nothing.
-    void setNote(const QString& note);
+    // Whether a capture runs: the context menu offers to stop it rather than start one.
+    void setCapturing(bool capturing) { m_capturing = capturing; }
     // The window's actions this display's context menu offers too: the hex view, and the
     // windows it opens.
     void offerActions(QAction* hex, const QList<QAction*>& windows);
@@ -124,9 +124,9 @@ private:
     qint64 m_top = 0; // first line in view while not following
     qint64 m_anchor = -1; // selection, as text positions
     qint64 m_cursor = -1;
-    QString m_note;
     QAction* m_hexAction = nullptr;
     QList<QAction*> m_windowActions;
+    bool m_capturing = false;
     QTimer m_repaint;
     QElapsedTimer m_sincePaint;
     bool m_updatePending = false;

@@ -27,26 +27,52 @@ TranscriptModel::TranscriptModel(const Transcript& transcript, QObject* parent)
     , m_transcript(transcript)
     , m_rows(int(transcript.rows().size()))
 {
-    connect(&transcript, &Transcript::rowAdded, this, [this] {
-        beginInsertRows({}, m_rows, m_rows);
-        m_rows = int(m_transcript.rows().size());
-        endInsertRows();
-    });
-    connect(&transcript, &Transcript::lastRowChanged, this, [this] {
+    m_lastRowChanged.setSingleShot(true);
+    m_lastRowChanged.setInterval(50);
+    auto showLastRow = [this] {
+        m_lastRowChanged.stop();
+        m_lastRowShown = lastRowLook();
         if (m_rows > 0) {
-            Q_EMIT dataChanged(index(m_rows - 1, 3), index(m_rows - 1, 5));
+            Q_EMIT dataChanged(index(m_rows - 1, Transcript::Reply), index(m_rows - 1, Transcript::FirstCr));
+        }
+    };
+    connect(&m_lastRowChanged, &QTimer::timeout, this, showLastRow);
+    connect(&transcript, &Transcript::lastRowChanged, this, [this] {
+        if (!m_lastRowChanged.isActive() && lastRowLook() != m_lastRowShown) {
+            m_lastRowChanged.start();
         }
     });
     connect(&transcript, &Transcript::rowChanged, this, [this](int row) {
-        Q_EMIT dataChanged(index(row, 6), index(row, columnCount() - 1));
+        Q_EMIT dataChanged(index(row, Transcript::ColumnCount), index(row, columnCount() - 1));
+    });
+    connect(&transcript, &Transcript::rowAdded, this, [this, showLastRow] {
+        if (m_lastRowChanged.isActive()) {
+            showLastRow(); // the row's reply is complete: show its end before the next row comes
+        }
+        beginInsertRows({}, m_rows, m_rows);
+        m_rows = int(m_transcript.rows().size());
+        m_lastRowShown = lastRowLook();
+        endInsertRows();
     });
     auto reset = [this] {
+        m_lastRowChanged.stop();
         beginResetModel();
         m_rows = int(m_transcript.rows().size());
+        m_lastRowShown = lastRowLook();
         endResetModel();
     };
     connect(&transcript, &Transcript::rowsDropped, this, reset);
     connect(&transcript, &Transcript::cleared, this, reset);
+}
+
+TranscriptModel::Look TranscriptModel::lastRowLook() const
+{
+    if (m_transcript.rows().empty()) {
+        return {};
+    }
+    const Transcript::Row& row = m_transcript.rows().back();
+    return { std::min(row.reply.size(), ShownReplyBytes + 1), row.replyCut, row.firstByteMs.has_value(),
+             row.firstCrMs.has_value() };
 }
 
 int TranscriptModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_rows; }
@@ -62,9 +88,14 @@ QVariant TranscriptModel::data(const QModelIndex& index, int role) const
         return {};
     }
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
-        return rowCells(m_transcript.rows()[std::size_t(index.row())]).value(index.column());
+        const Transcript::Row& row = m_transcript.rows()[std::size_t(index.row())];
+        return index.column() < Transcript::ColumnCount
+            ? Transcript::cell(row, index.column(), ShownReplyBytes)
+            : Transcript::stepCells(row).value(index.column() - Transcript::ColumnCount);
     }
-    if (role == Qt::TextAlignmentRole && (index.column() == 4 || index.column() == 5 || index.column() == 8)) {
+    if (role == Qt::TextAlignmentRole
+        && (index.column() == Transcript::FirstByte || index.column() == Transcript::FirstCr
+            || index.column() == Transcript::ColumnCount + 2)) {
         return int(Qt::AlignRight | Qt::AlignVCenter);
     }
     return {};

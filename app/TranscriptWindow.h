@@ -4,7 +4,10 @@
 #include "Transcript.h"
 
 #include <QAbstractTableModel>
+#include <QTimer>
 #include <QWidget>
+
+#include <tuple>
 
 class QTableView;
 
@@ -20,9 +23,20 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
+    // Reply bytes a cell shows at most: more than its column holds, and a bounded cost however
+    // long the reply grows. Copying and exporting take the whole reply.
+    static constexpr qsizetype ShownReplyBytes = 256;
+
 private:
+    // What the last row's changing cells show: a reply grown past ShownReplyBytes looks the same.
+    using Look = std::tuple<qsizetype, bool, bool, bool>;
+    Look lastRowLook() const;
+
     const Transcript& m_transcript;
     int m_rows = 0;
+    Look m_lastRowShown {};
+    // A growing reply is repainted at most this often, not for every chunk that arrives.
+    QTimer m_lastRowChanged;
 };
 
 // 收发记录: every command sent, what the device answered until the next command, and how many

@@ -22,6 +22,29 @@ namespace {
         return false;
     }
 
+    bool readOnlyFor(const struct stat& st)
+    {
+        const uid_t user = ::geteuid();
+        if (user == 0 || user == st.st_uid) {
+            return (st.st_mode & S_IWUSR) == 0;
+        }
+        bool inGroup = ::getegid() == st.st_gid;
+        gid_t groups[256];
+        const int count = ::getgroups(256, groups);
+        for (int i = 0; i < count && !inGroup; ++i) {
+            inGroup = groups[i] == st.st_gid;
+        }
+        return (st.st_mode & (inGroup ? S_IWGRP : S_IWOTH)) == 0;
+    }
+
+    bool refuseReadOnly(QString* error)
+    {
+        if (error) {
+            *error = QStringLiteral("文件是只读的，不能覆盖（先去掉它的只读属性，或换一个文件名）");
+        }
+        return false;
+    }
+
     // Writes everything, going on after a partial write; false with errno set otherwise.
     bool writeAllBytes(int fd, const char* data, qint64 size)
     {
@@ -152,11 +175,21 @@ ReadResult readWholeFile(const QString& path, qint64 maxBytes, QByteArray* out, 
     return ReadResult::Read;
 }
 
-bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error)
+bool isReadOnlyFile(const QString& path)
+{
+    struct stat st {};
+    return ::stat(native(path).constData(), &st) == 0 && S_ISREG(st.st_mode) && readOnlyFor(st);
+}
+
+bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error, ReadOnlyTarget readOnly)
 {
     const QFileInfo info(path);
     if (info.isDir()) {
         return fail(error, EISDIR);
+    }
+    // The rename needs only the folder to be writable: the file's own bits are checked here.
+    if (readOnly == ReadOnlyTarget::Refuse && isReadOnlyFile(path)) {
+        return refuseReadOnly(error);
     }
     const QByteArray target = native(path);
     QByteArray temp = native(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
@@ -213,6 +246,9 @@ AppendFile::~AppendFile() { close(); }
 bool AppendFile::open(const QString& path, QString* error)
 {
     close();
+    if (isReadOnlyFile(path)) {
+        return refuseReadOnly(error);
+    }
     m_fd = ::open(native(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (m_fd < 0) {
         return fail(error, errno);

@@ -15,11 +15,20 @@ enum class ReadResult { Read, Missing, TooLarge, Failed };
 // read. On Failed and TooLarge, *error says why (Chinese).
 ReadResult readWholeFile(const QString& path, qint64 maxBytes, QByteArray* out, QString* error = nullptr);
 
+// A file whose permission bits say the user may not write it (the owner's bit for its owner and
+// for root, whom the system would let write anyway): the user's own protection.
+bool isReadOnlyFile(const QString& path);
+
+// What a write does with a target that is read-only: a file the user named is refused; the
+// tool's own files may be replaced.
+enum class ReadOnlyTarget { Refuse, Replace };
+
 // Replaces the file with the given bytes or leaves it exactly as it was: the bytes go to a
 // temporary file beside it, are written whole and synced to the disk, and only then renamed over
 // the old file (whose permissions the new one takes). Never creates a folder. False with a
 // Chinese reason in *error when anything of that failed.
-[[nodiscard]] bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+[[nodiscard]] bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr,
+                                       ReadOnlyTarget readOnly = ReadOnlyTarget::Refuse);
 
 // An open file that data is appended to as it arrives (a capture). Every append is handed to the
 // system whole or reported as failed; sync() puts what was written on the disk.
@@ -30,7 +39,7 @@ public:
     AppendFile(const AppendFile&) = delete;
     AppendFile& operator=(const AppendFile&) = delete;
 
-    // Creates or truncates the file.
+    // Creates or truncates the file; a read-only one is refused.
     [[nodiscard]] bool open(const QString& path, QString* error = nullptr);
     [[nodiscard]] bool append(const char* data, qint64 size, QString* error = nullptr);
     [[nodiscard]] bool sync(QString* error = nullptr);

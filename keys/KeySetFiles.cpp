@@ -154,7 +154,8 @@ void KeySetFiles::load()
             m_dialogs.notice(QStringLiteral("无法读取 %1：%2。\n没有调入配置，键设置未变。").arg(*chosen, error));
             return;
         }
-        if (!isSameFile(*chosen, m_workingCopy) && !writeFileAtomically(m_workingCopy, *data, &error)) {
+        if (!isSameFile(*chosen, m_workingCopy)
+            && !writeFileAtomically(m_workingCopy, *data, &error, ReadOnlyTarget::Replace)) {
             m_dialogs.notice(QStringLiteral("无法写入工作副本 %1：%2。\n没有调入配置，键设置未变。").arg(m_workingCopy, error));
             return;
         }

@@ -444,6 +444,10 @@ bool Profile::setSection(const QString& section, const QStringList& lines)
     return true;
 }
 
-bool Profile::save(QString* error) const { return writeFileAtomically(m_path, m_bytes, error); }
+bool Profile::save(QString* error) const
+{
+    // Profiles are written only as the working copy: the tool's own file.
+    return writeFileAtomically(m_path, m_bytes, error, ReadOnlyTarget::Replace);
+}
 
 } // namespace comkeys

@@ -10,7 +10,8 @@ QString printableBytes(QByteArrayView bytes)
     out.reserve(bytes.size());
     for (char c : bytes) {
         const auto b = uchar(c);
-        if (b < 0x20 || b == 0x7F || (b >= 0x80 && b < 0xA0)) {
+        // '<' itself too, so a device's literal "<0D>" reads back apart from a real CR.
+        if (b < 0x20 || b == '<' || b == 0x7F || (b >= 0x80 && b < 0xA0)) {
             out += u'<';
             out += QString::number(b, 16).toUpper().rightJustified(2, u'0');
             out += u'>';

@@ -44,7 +44,7 @@ public:
     // Every kept received byte, exactly as it arrived.
     QByteArray receivedBytes() const;
     // Every kept entry as a line of text: time, direction (发 sent, 收 received), key for a
-    // send, and the bytes with control bytes as <0D>.
+    // send, and the bytes as printableBytes() writes them.
     QByteArray transcriptText() const;
 
 Q_SIGNALS:
@@ -61,8 +61,8 @@ private:
     qint64 m_receivedTotal = 0;
 };
 
-// Bytes as readable text: printable ASCII and Latin-1 as they are, other bytes (controls,
-// DEL and 80 to 9F) as <0D>.
+// Bytes as readable text that gives them back exactly: printable ASCII and Latin-1 as they
+// are, other bytes (controls, DEL and 80 to 9F) and '<' as <0D>, <3C>.
 QString printableBytes(QByteArrayView bytes);
 // hh:mm:ss.zzz of a time in milliseconds since the epoch, local time.
 QString clockTime(qint64 msecs);

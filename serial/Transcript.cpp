@@ -67,11 +67,36 @@ QStringList Transcript::headers()
              QStringLiteral("首字节(ms)"), QStringLiteral("首个回车(ms)") };
 }
 
+QString Transcript::cell(const Row& row, int column, qsizetype replyBytes)
+{
+    switch (column) {
+    case SentAt:
+        return clockTime(row.sentMsecs);
+    case Key:
+        return row.key;
+    case Sent:
+        return printableBytes(row.sent);
+    case Reply: {
+        const bool shortened = replyBytes >= 0 && row.reply.size() > replyBytes;
+        const QByteArrayView shown = shortened ? QByteArrayView(row.reply).first(replyBytes) : QByteArrayView(row.reply);
+        return printableBytes(shown) + (row.replyCut || shortened ? QStringLiteral("…") : QString());
+    }
+    case FirstByte:
+        return millis(row.firstByteMs);
+    case FirstCr:
+        return millis(row.firstCrMs);
+    default:
+        return {};
+    }
+}
+
 QStringList Transcript::cells(const Row& row)
 {
-    return { clockTime(row.sentMsecs), row.key, printableBytes(row.sent),
-             printableBytes(row.reply) + (row.replyCut ? QStringLiteral("…") : QString()), millis(row.firstByteMs),
-             millis(row.firstCrMs) };
+    QStringList list;
+    for (int c = 0; c < ColumnCount; ++c) {
+        list << cell(row, c);
+    }
+    return list;
 }
 
 QStringList Transcript::stepHeaders()

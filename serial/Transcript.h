@@ -39,8 +39,11 @@ public:
 
     // Rows as comma-separated values with a header line (UTF-8, quoted where needed).
     QByteArray csv() const;
+    enum Column { SentAt, Key, Sent, Reply, FirstByte, FirstCr, ColumnCount };
     // The cells of a row as shown: time, key, sent, reply, ms to the first byte, ms to the first CR.
     static QStringList cells(const Row& row);
+    // One cell; the reply is cut after replyBytes bytes (marked …) when that is not negative.
+    static QString cell(const Row& row, int column, qsizetype replyBytes = -1);
     static QStringList headers();
     // The sequence columns: step, verdict, milliseconds (the CSV export has them after the others).
     static QStringList stepHeaders();

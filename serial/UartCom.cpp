@@ -151,9 +151,10 @@ bool UartCom::isDeviceBack() const
         return false;
     }
     const QFileInfo via(m_openedVia);
-    if (via.isSymLink()) {
+    if (m_devicePath.isEmpty() && via.isSymLink()) {
         return QFileInfo::exists(via.symLinkTarget()) && linkFor(m_commPort) == m_openedVia;
     }
+    // A typed path counts wherever it leads now: a by-id link is made anew on every plug.
     return via.exists() && deviceName() == m_openedVia;
 }
 

@@ -30,6 +30,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <functional>
+
 
 using namespace comkeys;
 using comkeys::test::ScriptedDialogs;
@@ -39,6 +41,16 @@ namespace {
 const QString Outside; // a control placed directly on the main window
 
 QString buildFolder() { return QStringLiteral(COMKEYS_RENDER_DIR); }
+
+// Bytes back from the transcript's text, as its reader would take them: <XX> is byte XX.
+QByteArray readBack(const QString& text)
+{
+    QByteArray bytes;
+    for (qsizetype i = 0; i < text.size(); i += text[i] == u'<' ? 4 : 1) {
+        bytes += text[i] == u'<' ? char(text.mid(i + 1, 2).toInt(nullptr, 16)) : char(text[i].unicode());
+    }
+    return bytes;
+}
 } // namespace
 
 class TestMainWindow : public QObject {
@@ -279,7 +291,7 @@ private Q_SLOTS:
             return list;
         };
         QCOMPARE(names(m_window.get()),
-                 (QStringList { "Command4", "Text1", "Picture2_3", "Picture2_2", "Picture2_1", "Picture2_0", "Picture1" }));
+                 (QStringList { "CaptureLab", "Command4", "Text1", "Picture2_3", "Picture2_2", "Picture2_1", "Picture2_0", "Picture1" }));
         QCOMPARE(names(m_window->findChild<QWidget*>(QStringLiteral("Picture1"))),
                  (QStringList { "Command3", "RS232_Control_3", "RS232_Control_2", "RS232_Control_1", "Enter_Check",
                                 "Command2", "SaveCmd_3", "SaveCmd_2", "Command1", "Buad_Combo", "SaveIniCmd",
@@ -654,6 +666,9 @@ private Q_SLOTS:
         }
         m_sim->send(all);
         QTRY_COMPARE(m_window->link().record().receivedTotal(), 3 + 256);
+        m_sim->send("lit<0D>end\r");
+        QTRY_COMPARE(m_window->link().record().receivedTotal(), 3 + 256 + 11);
+        all += "lit<0D>end\r";
         const QString bin = m_dir->filePath(QStringLiteral("got.bin"));
         const QString txt = m_dir->filePath(QStringLiteral("got.txt"));
         m_dialogs->files = { bin, txt };
@@ -662,7 +677,13 @@ private Q_SLOTS:
         QCOMPARE(test::readAll(bin), QByteArray("OK\r") + all);
         const QString transcript = QString::fromUtf8(test::readAll(txt));
         QVERIFY2(transcript.contains(QRegularExpression(QStringLiteral(" 发 \\[Key1\\] AT<0D>\r\n.* 收 OK<0D>\r\n"))), qPrintable(transcript));
-        QVERIFY(transcript.contains(QStringLiteral("<00><01>")));
+        QByteArray got;
+        for (const QString& line : transcript.split(QStringLiteral("\r\n"))) {
+            if (line.mid(12, 3) == QStringLiteral(" 收 ")) {
+                got += readBack(line.mid(15));
+            }
+        }
+        QCOMPARE(got, QByteArray("OK\r") + all);
         QVERIFY(m_dialogs->messages.isEmpty());
 
         // Capture onto a disk that fills up: stopped with a message, every byte written kept.
@@ -679,7 +700,7 @@ private Q_SLOTS:
             const QByteArray chunk(4000, char('a' + i % 26));
             sent += chunk;
             m_sim->send(chunk);
-            QTRY_COMPARE(m_window->link().record().receivedTotal(), 3 + 256 + sent.size());
+            QTRY_COMPARE(m_window->link().record().receivedTotal(), 3 + 256 + 11 + sent.size());
         }
         QVERIFY(!m_window->link().capture().isCapturing());
         QCOMPARE(m_dialogs->messages.size(), 1);
@@ -688,6 +709,62 @@ private Q_SLOTS:
         QVERIFY(kept.size() > 0 && kept.size() < sent.size());
         QCOMPARE(kept, sent.left(kept.size()));
         QVERIFY(m_dialogs->texts()[0].contains(QString::number(kept.size())));
+    }
+
+    // A file the user made read-only stays as it is, even for root, whom the system lets write it.
+    void readOnlyFilesAreNotReplaced_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<std::function<void(PrivateDesign&)>>("save");
+        QTest::newRow("配置另存为") << "mine.ini" << std::function([](PrivateDesign& w) { w.files().saveAs(); });
+        QTest::newRow("保存接收数据") << "mine.txt" << std::function([](PrivateDesign& w) { w.saveReceived(); });
+        QTest::newRow("捕获") << "mine.bin" << std::function([](PrivateDesign& w) { w.toggleCapture(); });
+        QTest::newRow("导出 CSV") << "mine.csv" << std::function([](PrivateDesign& w) {
+            w.showTranscript();
+            w.transcriptWindow()->exportCsv();
+        });
+    }
+
+    void readOnlyFilesAreNotReplaced()
+    {
+        QFETCH(QString, name);
+        QFETCH(std::function<void(PrivateDesign&)>, save);
+        const QString path = m_dir->filePath(name);
+        test::writeAll(path, "mine\n");
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        m_dialogs->files = { path };
+        m_dialogs->answers = { MessageAnswer::Yes };
+        save(*m_window);
+        QCOMPARE(test::readAll(path), QByteArray("mine\n"));
+        QVERIFY(!m_window->link().capture().isCapturing());
+        QCOMPARE(m_dialogs->messages.size(), 2); // replace it? Yes; then why not
+        QCOMPARE(m_dialogs->messages.last().title, QStringLiteral("提示"));
+        QVERIFY2(m_dialogs->messages.last().text.contains(path) && m_dialogs->messages.last().text.contains(QStringLiteral("只读")),
+                 qPrintable(m_dialogs->messages.last().text));
+    }
+
+    void captureMarkCoversNothing()
+    {
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        const QImage before = m_window->receiveDisplay()->grab().toImage();
+        m_dialogs->files = { m_dir->filePath(QStringLiteral("c.bin")) };
+        m_window->toggleCapture();
+        QVERIFY(m_window->link().capture().isCapturing());
+        QCOMPARE(m_window->receiveDisplay()->grab().toImage(), before);
+        QLabel* mark = nullptr;
+        for (QLabel* label : m_window->findChildren<QLabel*>()) {
+            mark = label->isVisible() && label->text().startsWith(QStringLiteral("● 正在捕获")) ? label : mark;
+        }
+        QVERIFY(mark);
+        const QRect at(mark->mapTo(m_window.get(), QPoint()), mark->size());
+        QVERIFY(m_window->rect().contains(at));
+        for (QWidget* w : m_window->findChildren<QWidget*>()) {
+            const QRect other(w->mapTo(m_window.get(), QPoint()), w->size());
+            QVERIFY2(w == mark || w->isAncestorOf(mark) || !w->isVisible() || !other.intersects(at), qPrintable(w->objectName()));
+        }
+        m_window->toggleCapture();
+        QVERIFY(!mark->isVisible());
     }
 
     void transcriptTimesEachCommand()
@@ -700,6 +777,8 @@ private Q_SLOTS:
         m_window->keyText(1)->setText(QStringLiteral("\"XY\""));
         QTest::mouseClick(m_window->keyButton(1), Qt::LeftButton);
         QTRY_COMPARE(m_window->receiveDisplay()->text(), QStringLiteral("OKERROR"));
+        m_sim->send("lit<0D>end\r");
+        QTRY_VERIFY(m_window->receiveDisplay()->text().endsWith(QStringLiteral("end")));
 
         QTest::keyClick(m_window.get(), Qt::Key_T, Qt::ControlModifier);
         TranscriptWindow* window = m_window->transcriptWindow();
@@ -708,16 +787,19 @@ private Q_SLOTS:
         const auto& rows = m_window->link().transcript().rows();
         QCOMPARE(rows.size(), std::size_t(2));
         QCOMPARE(Transcript::cells(rows[0]).mid(1, 3), (QStringList { "Probe", "AT<0D>", "OK<0D>" }));
-        QCOMPARE(Transcript::cells(rows[1]).mid(1, 3), (QStringList { "Key2", "XY<0D>", "ERROR<0D>" }));
+        QCOMPARE(Transcript::cells(rows[1]).mid(1, 2), (QStringList { "Key2", "XY<0D>" }));
         for (const Transcript::Row& row : rows) {
             QVERIFY(row.firstByteMs && row.firstCrMs);
             QVERIFY2(*row.firstByteMs >= 145 && *row.firstByteMs < 1000, qPrintable(QString::number(*row.firstByteMs)));
             QVERIFY(*row.firstCrMs >= *row.firstByteMs);
         }
         QCOMPARE(window->table()->model()->rowCount(), 2);
+        QTRY_COMPARE(window->table()->model()->index(1, 3).data().toString(), QStringLiteral("ERROR<0D>lit<3C>0D>end<0D>"));
         window->table()->selectRow(1);
         window->copySelection();
-        QCOMPARE(QGuiApplication::clipboard()->text().split(u'\t').mid(1, 3), (QStringList { "Key2", "XY<0D>", "ERROR<0D>" }));
+        const QStringList copied = QGuiApplication::clipboard()->text().split(u'\t');
+        QCOMPARE(copied.mid(1, 2), (QStringList { "Key2", "XY<0D>" }));
+        QCOMPARE(readBack(copied[3]), QByteArray("ERROR\rlit<0D>end\r"));
         const QString csv = m_dir->filePath(QStringLiteral("t.csv"));
         m_dialogs->files = { csv };
         window->exportCsv();
@@ -726,7 +808,29 @@ private Q_SLOTS:
         QVERIFY(test::readAll(csv).startsWith("\xEF\xBB\xBF"));
         QCOMPARE(lines[0], QStringLiteral("发送时间,按键,发送内容,回应,首字节(ms),首个回车(ms),步骤,结果,步骤用时(ms)"));
         QVERIFY(lines[1].contains(QStringLiteral(",Probe,AT<0D>,OK<0D>,")));
+        QCOMPARE(readBack(lines[2].section(u',', 3, 3)), QByteArray("ERROR\rlit<0D>end\r"));
         window->grab().save(buildFolder() + QStringLiteral("/transcript-window.png"));
+    }
+
+    // A reply that keeps growing costs what arrives, not what arrived before: its row is not
+    // redone for every chunk, and its cell shows a bounded part.
+    void growingReplyIsNotRedonePerChunk()
+    {
+        openOnSimulator();
+        pressAT();
+        m_window->showTranscript();
+        QAbstractItemModel* model = m_window->transcriptWindow()->table()->model();
+        QTRY_COMPARE(model->index(0, 3).data().toString(), QStringLiteral("OK<0D>"));
+        QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+        for (int i = 0; i < 40; ++i) {
+            m_sim->send(QByteArray(100, 'x'));
+            QTest::qWait(10);
+        }
+        QTRY_COMPARE(m_window->link().transcript().rows().back().reply.size(), 3 + 4000);
+        QTest::qWait(100);
+        QVERIFY2(changed.size() <= 3, qPrintable(QString::number(changed.size())));
+        const QString shown = model->index(0, 3).data().toString();
+        QVERIFY(shown.startsWith(QStringLiteral("OK<0D>xxx")) && shown.endsWith(u'…') && shown.size() < 1000);
     }
 
     void logWindowStaysWhereTheReaderIs()

@@ -276,9 +276,9 @@ private Q_SLOTS:
         const QString line = QString::fromLatin1(command.chopped(1)) + QStringLiteral("     <CR>\r\n");
         QVERIFY(m_link->logText().text().count(line) < accepted); // what still waits is not logged
         server.client->setReadBufferSize(0);
-        QTRY_COMPARE_WITH_TIMEOUT(server.wire.size() + server.client->bytesAvailable(), accepted * command.size(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(server.wire.size() + server.client->bytesAvailable(), accepted * command.size(), 30000);
         QCOMPARE(server.wire + server.client->readAll(), command.repeated(accepted));
-        QTRY_COMPARE(m_link->logText().text().count(line), accepted);
+        QTRY_COMPARE_WITH_TIMEOUT(m_link->logText().text().count(line), accepted, 30000);
     }
 
     void recentNetworkPortsOffered()

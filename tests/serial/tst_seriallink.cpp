@@ -399,10 +399,22 @@ private Q_SLOTS:
 
     // The device going away.
 
+    void vanishingDeviceClosesThePortAndComesBack_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("Ports link") << "Ports/COM1";
+        // How adapters are named: a link that udev makes anew on every plug.
+        QTest::newRow("device path that is a link") << "by-id/usb-sim";
+    }
+
     void vanishingDeviceClosesThePortAndComesBack()
     {
-        const QString link = m_dir->filePath(QStringLiteral("Ports/COM1"));
-        m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("9600,n,8,2"));
+        QFETCH(QString, name);
+        const QString link = m_dir->filePath(name);
+        const QString port = name.startsWith(QStringLiteral("Ports/")) ? QStringLiteral("COM1") : link;
+        QDir(m_dir->path()).mkpath(QFileInfo(link).path());
+        QVERIFY(QFileInfo(link).isSymLink() || QFile::link(m_sim->devicePath(), link));
+        m_link->openPressed(port, QStringLiteral("9600,n,8,2"));
         QVERIFY(m_uart->PortOpen());
         m_sim->unplug(link);
         QTRY_VERIFY(!m_uart->PortOpen());
@@ -433,7 +445,7 @@ private Q_SLOTS:
         QVERIFY(m_sim->replug(link));
         QTest::qWait(1200);
         QVERIFY(!m_uart->PortOpen());
-        m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("9600"));
+        m_link->openPressed(port, QStringLiteral("9600"));
         m_link->setAutoReconnect(false);
         m_sim->unplug(link);
         QTRY_VERIFY(!m_uart->PortOpen());

@@ -1,5 +1,7 @@
 #include "PlotData.h"
 
+#include "Csv.h"
+
 #include <QElapsedTimer>
 
 #include <algorithm>
@@ -10,16 +12,6 @@ namespace comkeys {
 
 namespace {
     constexpr double Absent = std::numeric_limits<double>::quiet_NaN();
-
-    QString csvField(const QString& s)
-    {
-        if (!s.contains(u',') && !s.contains(u'"') && !s.contains(u'\n') && !s.contains(u'\r')) {
-            return s;
-        }
-        QString quoted = s;
-        quoted.replace(u'"', QStringLiteral("\"\""));
-        return u'"' + quoted + u'"';
-    }
 } // namespace
 
 PlotData::PlotData(const LineRecord& record)

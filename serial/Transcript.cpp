@@ -1,20 +1,12 @@
 #include "Transcript.h"
 
+#include "Csv.h"
+
 #include <algorithm>
 
 namespace comkeys {
 
 namespace {
-    QString csvField(const QString& s)
-    {
-        if (!s.contains(u',') && !s.contains(u'"') && !s.contains(u'\n') && !s.contains(u'\r')) {
-            return s;
-        }
-        QString quoted = s;
-        quoted.replace(u'"', QStringLiteral("\"\""));
-        return u'"' + quoted + u'"';
-    }
-
     QString millis(const std::optional<qint64>& ms) { return ms ? QString::number(*ms) : QString(); }
 } // namespace
 

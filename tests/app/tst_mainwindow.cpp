@@ -227,19 +227,8 @@ private Q_SLOTS:
         QCOMPARE(w->parentWidget()->objectName(), container.isEmpty() ? QStringLiteral("PrivateDesign") : container);
         const int inset = container.isEmpty() ? 0 : 2; // inside the panel's sunken border
         QCOMPARE(w->geometry(), twipsRect(twips.x(), twips.y(), twips.width(), twips.height()).translated(inset, inset));
-        QString shown;
-        if (auto* b = qobject_cast<QAbstractButton*>(w)) {
-            shown = b->text();
-        } else if (auto* l = qobject_cast<QLabel*>(w)) {
-            shown = l->text();
-        } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
-            shown = e->text();
-        } else if (auto* c = qobject_cast<QComboBox*>(w)) {
-            shown = c->currentText();
-        } else if (auto* r = qobject_cast<ReceiveDisplay*>(w)) {
-            shown = r->text();
-        }
-        QCOMPARE(shown, text);
+        auto* list = qobject_cast<QComboBox*>(w);
+        QCOMPARE(list ? list->currentText() : w->property("text").toString(), text);
         QCOMPARE(w->isVisibleTo(m_window.get()), name != QStringLiteral("Command3"));
     }
 
@@ -390,9 +379,7 @@ private Q_SLOTS:
         QTest::keyClicks(m_window->keyText(0), QStringLiteral("\"AT\""));
         QVERIFY(QFileInfo::exists(working)); // written on the way in, before the typing
         QTest::mouseClick(m_window->keyText(1), Qt::LeftButton);
-        QFile f(working);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QByteArray stored = f.readAll();
+        const QByteArray stored = test::readAll(working);
         QVERIFY(stored.contains("key5=Reset\r\n"));
         QVERIFY(stored.contains("Send1=\"AT\"\r\n"));
 
@@ -637,9 +624,6 @@ private Q_SLOTS:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, text);
         QFETCH(QString, painted);
-        WrappedText lines;
-        lines.appendReceived(bytes);
-        QCOMPARE(lines.text(), text);
         QString shown;
         for (QChar c : text) {
             shown += c == u'\n' ? c : WrappedText::shown(c);
@@ -779,15 +763,6 @@ private Q_SLOTS:
         TranscriptWindow* window = m_window->transcriptWindow();
         QVERIFY(window && window->isVisible());
         QCOMPARE(window->windowTitle(), QStringLiteral("收发记录"));
-        const auto& rows = m_window->link().transcript().rows();
-        QCOMPARE(rows.size(), std::size_t(2));
-        QCOMPARE(Transcript::cells(rows[0]).mid(1, 3), (QStringList { "Probe", "AT<0D>", "OK<0D>" }));
-        QCOMPARE(Transcript::cells(rows[1]).mid(1, 2), (QStringList { "Key2", "XY<0D>" }));
-        for (const Transcript::Row& row : rows) {
-            QVERIFY(row.firstByteMs && row.firstCrMs);
-            QVERIFY2(*row.firstByteMs >= 145 && *row.firstByteMs < 1000, qPrintable(QString::number(*row.firstByteMs)));
-            QVERIFY(*row.firstCrMs >= *row.firstByteMs);
-        }
         QCOMPARE(window->table()->model()->rowCount(), 2);
         QTRY_COMPARE(window->table()->model()->index(1, 3).data().toString(), QStringLiteral("ERROR<0D>lit<3C>0D>end<0D>"));
         window->table()->selectRow(1);
@@ -804,6 +779,11 @@ private Q_SLOTS:
         QCOMPARE(lines[0], QStringLiteral("发送时间,按键,发送内容,回应,首字节(ms),首个回车(ms),步骤,结果,步骤用时(ms)"));
         QVERIFY(lines[1].contains(QStringLiteral(",Probe,AT<0D>,OK<0D>,")));
         QCOMPARE(readBack(lines[2].section(u',', 3, 3)), QByteArray("ERROR\rlit<0D>end\r"));
+        // Round-trip times as the user gets them: the reply 150 ms after the command, its CR no sooner.
+        for (const QString& line : lines.mid(1)) {
+            const int firstByte = line.section(u',', 4, 4).toInt(), firstCr = line.section(u',', 5, 5).toInt();
+            QVERIFY2(firstByte >= 145 && firstByte < 1000 && firstCr >= firstByte, qPrintable(line));
+        }
         window->grab().save(buildFolder() + QStringLiteral("/transcript-window.png"));
     }
 

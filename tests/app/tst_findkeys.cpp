@@ -84,8 +84,7 @@ private Q_SLOTS:
         }
         QTest::keyClick(m_window.get(), Qt::Key_F, Qt::ControlModifier);
         FindBar& bar = m_window->findBar();
-        QVERIFY(bar.isVisible());
-        QVERIFY(bar.edit()->hasFocus());
+        QVERIFY(bar.isVisible() && bar.edit()->hasFocus());
         bar.mode()->setCurrentIndex(mode);
         QTest::keyClicks(bar.edit(), pattern);
         // The nearest match above the bottom of the view is the current one.

@@ -243,8 +243,6 @@ private Q_SLOTS:
         auto* text1 = m_window->findChild<ReceiveDisplay*>(QStringLiteral("Text1"));
         QCOMPARE(text1->palette().color(QPalette::Base), QColor(0, 0, 0));
         QCOMPARE(text1->palette().color(QPalette::Text), QColor(192, 255, 192));
-        // Text1 runs 60 twips past the client area's right edge.
-        QCOMPARE(text1->geometry().right() + 1 - m_window->width(), 4);
         for (int p = 0; p < 4; ++p) {
             QCOMPARE(m_window->page(p)->palette().color(QPalette::Window), QColor(128, 128, 255));
             QCOMPARE(m_window->pageButton(p)->face(), p == 0 ? QColor(255, 0, 0) : PrivateDesign::buttonFace());
@@ -258,14 +256,10 @@ private Q_SLOTS:
             QCOMPARE(m_window->keyButton(i)->face(), QColor(255, 192, 192));
             QCOMPARE(m_window->keyText(i)->font().family(), QStringLiteral("MS Sans Serif"));
         }
-        auto* shape = m_window->findChild<StatusCircle*>(QStringLiteral("Shape1"));
-        QCOMPARE(shape->fillColor(), QColor(255, 0, 0));
-        auto* lab = m_window->findChild<QLabel*>(QStringLiteral("ConnectLab"));
-        QCOMPARE(lab->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        QCOMPARE(m_window->findChild<StatusCircle*>(QStringLiteral("Shape1"))->fillColor(), QColor(255, 0, 0));
+        QCOMPARE(m_window->findChild<QLabel*>(QStringLiteral("ConnectLab"))->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         QCOMPARE(m_window->findChild<QComboBox*>(QStringLiteral("Buad_Combo"))->font().pointSizeF(), 10.5);
         QVERIFY(!m_window->findChild<QCheckBox*>(QStringLiteral("Enter_Check"))->isChecked());
-        QVERIFY(!m_window->findChild<QWidget*>(QStringLiteral("SaveCmd_0")));
-        QVERIFY(!m_window->findChild<QWidget*>(QStringLiteral("SaveCmd_1")));
     }
 
     void stackingOrder()
@@ -818,8 +812,7 @@ private:
         }
         QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("SaveCmd_3")), Qt::LeftButton);
         QVERIFY(m_window->uart().PortOpen());
-        auto* lab = m_window->findChild<QLabel*>(QStringLiteral("ConnectLab"));
-        QCOMPARE(lab->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+        QCOMPARE(m_window->findChild<QLabel*>(QStringLiteral("ConnectLab"))->palette().color(QPalette::WindowText), QColor(0, 128, 0));
         QCOMPARE(m_window->findChild<StatusCircle*>(QStringLiteral("Shape1"))->fillColor(), QColor(0, 255, 0));
     }
 

@@ -316,7 +316,6 @@ private Q_SLOTS:
         QCOMPARE(after.left() != before.left() || after.right() != before.right(), timeChanges);
         QCOMPARE(after.top() != before.top() || after.bottom() != before.bottom(), valueChanges);
         QCOMPARE(window.isFollowing(), following);
-        QCOMPARE(window.isAutoscale(), autoscale);
         QCOMPARE(window.findChild<QCheckBox*>(QStringLiteral("Autoscale"))->isChecked(), autoscale);
     }
 

@@ -319,11 +319,8 @@ private Q_SLOTS:
     {
         m_link->openPressed(QStringLiteral("COM1"), QStringLiteral("9600"));
         deliver("abc\r");
-        QSignalSpy cleared(m_link.get(), &SerialLink::receiveCleared);
         m_link->clearReceive();
-        QCOMPARE(cleared.count(), 1);
-        QVERIFY(!m_link->logText().text().isEmpty());
-        QCOMPARE(m_link->record().receivedBytes(), QByteArray("abc\r"));
+        QVERIFY(!m_link->logText().text().isEmpty()); // the display's clear leaves the log
         m_link->clearLog();
         QCOMPARE(m_link->logText().text(), QString());
         deliver("\r"); // the markers survive a clear

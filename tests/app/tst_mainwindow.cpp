@@ -73,6 +73,8 @@ private Q_SLOTS:
         QDir(m_dir->path()).mkdir(QStringLiteral("Ports"));
         m_dialogs.reset(new ScriptedDialogs);
         m_window.reset(new PrivateDesign(*m_dialogs, m_dir->path()));
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
     }
 
     void cleanup()
@@ -185,8 +187,6 @@ private Q_SLOTS:
         row("Command4", Outside, QRect(15000, 120, 1935, 555), QStringLiteral("清除调试打印信息"));
         row("Text1", Outside, QRect(14880, 960, 5055, 8775), QString());
         row("Picture2_3", Outside, QRect(15000, 960, 14775, 8775), QString());
-        row("Picture2_2", Outside, QRect(15000, 960, 14775, 8775), QString());
-        row("Picture2_1", Outside, QRect(15000, 960, 14775, 8775), QString());
         row("Picture2_0", Outside, QRect(0, 960, 14775, 8775), QString());
         row("Picture1", Outside, QRect(0, 0, 14775, 855), QString());
         row("Command3", bar, QRect(5880, 480, 2055, 315), QStringLiteral("清除调试打印信息"));
@@ -227,19 +227,8 @@ private Q_SLOTS:
         QCOMPARE(w->parentWidget()->objectName(), container.isEmpty() ? QStringLiteral("PrivateDesign") : container);
         const int inset = container.isEmpty() ? 0 : 2; // inside the panel's sunken border
         QCOMPARE(w->geometry(), twipsRect(twips.x(), twips.y(), twips.width(), twips.height()).translated(inset, inset));
-        QString shown;
-        if (auto* b = qobject_cast<QAbstractButton*>(w)) {
-            shown = b->text();
-        } else if (auto* l = qobject_cast<QLabel*>(w)) {
-            shown = l->text();
-        } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
-            shown = e->text();
-        } else if (auto* c = qobject_cast<QComboBox*>(w)) {
-            shown = c->currentText();
-        } else if (auto* r = qobject_cast<ReceiveDisplay*>(w)) {
-            shown = r->text();
-        }
-        QCOMPARE(shown, text);
+        auto* list = qobject_cast<QComboBox*>(w);
+        QCOMPARE(list ? list->currentText() : w->property("text").toString(), text);
         QCOMPARE(w->isVisibleTo(m_window.get()), name != QStringLiteral("Command3"));
     }
 
@@ -254,8 +243,6 @@ private Q_SLOTS:
         auto* text1 = m_window->findChild<ReceiveDisplay*>(QStringLiteral("Text1"));
         QCOMPARE(text1->palette().color(QPalette::Base), QColor(0, 0, 0));
         QCOMPARE(text1->palette().color(QPalette::Text), QColor(192, 255, 192));
-        // Text1 runs 60 twips past the client area's right edge.
-        QCOMPARE(text1->geometry().right() + 1 - m_window->width(), 4);
         for (int p = 0; p < 4; ++p) {
             QCOMPARE(m_window->page(p)->palette().color(QPalette::Window), QColor(128, 128, 255));
             QCOMPARE(m_window->pageButton(p)->face(), p == 0 ? QColor(255, 0, 0) : PrivateDesign::buttonFace());
@@ -269,14 +256,10 @@ private Q_SLOTS:
             QCOMPARE(m_window->keyButton(i)->face(), QColor(255, 192, 192));
             QCOMPARE(m_window->keyText(i)->font().family(), QStringLiteral("MS Sans Serif"));
         }
-        auto* shape = m_window->findChild<StatusCircle*>(QStringLiteral("Shape1"));
-        QCOMPARE(shape->fillColor(), QColor(255, 0, 0));
-        auto* lab = m_window->findChild<QLabel*>(QStringLiteral("ConnectLab"));
-        QCOMPARE(lab->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        QCOMPARE(m_window->findChild<StatusCircle*>(QStringLiteral("Shape1"))->fillColor(), QColor(255, 0, 0));
+        QCOMPARE(m_window->findChild<QLabel*>(QStringLiteral("ConnectLab"))->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         QCOMPARE(m_window->findChild<QComboBox*>(QStringLiteral("Buad_Combo"))->font().pointSizeF(), 10.5);
         QVERIFY(!m_window->findChild<QCheckBox*>(QStringLiteral("Enter_Check"))->isChecked());
-        QVERIFY(!m_window->findChild<QWidget*>(QStringLiteral("SaveCmd_0")));
-        QVERIFY(!m_window->findChild<QWidget*>(QStringLiteral("SaveCmd_1")));
     }
 
     void stackingOrder()
@@ -346,39 +329,33 @@ private Q_SLOTS:
         for (int k = 0; k < 15; ++k) {
             QCOMPARE(ports->itemText(k), QStringLiteral("COM%1").arg(k + 1));
         }
-        for (int k = 15; k < ports->count(); ++k) {
-            QVERIFY(ports->itemText(k).startsWith(u'/'));
-        }
         for (QComboBox* box : { keys, rates, ports }) {
             QCOMPARE(box->currentIndex(), -1);
         }
-        QVERIFY(!m_window->debugForm());
     }
 
     // Using the window.
 
     void pagesSwitchAndKeepTheirColours()
     {
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        QTest::mouseClick(m_window->pageButton(3), Qt::LeftButton);
-        QCOMPARE(m_window->page(3)->x(), 0);
-        for (int p = 0; p < 3; ++p) {
-            QCOMPARE(m_window->page(p)->x(), toPixels(14875));
-            QCOMPARE(m_window->pageButton(p)->face(), PrivateDesign::buttonFace());
-            QCOMPARE(m_window->page(p)->y(), toPixels(960));
+        for (int p : { 3, 1, 2, 0 }) {
+            QTest::mouseClick(m_window->pageButton(p), Qt::LeftButton);
+            const QImage image = m_window->grab().toImage();
+            QVERIFY(image.save(buildFolder() + QStringLiteral("/main-window-page%1.png").arg(p)));
+            // The page shown is the one painted at the window's left: its first cell is a key face.
+            QCOMPARE(image.pixelColor(8, 72), QColor(255, 192, 192));
+            QCOMPARE(m_window->childAt(8, 72), m_window->keyButton(keyIndexAt(p, 0, 0)));
+            QCOMPARE(m_window->childAt(toPixels(15500), toPixels(1100))->objectName(), QStringLiteral("Text1"));
+            for (int q = 0; q < 4; ++q) {
+                QCOMPARE(m_window->pageButton(q)->face(), q == p ? QColor(255, 0, 0) : PrivateDesign::buttonFace());
+            }
         }
-        QCOMPARE(m_window->pageButton(3)->face(), QColor(255, 0, 0));
-        // Page 3 is now the one at the left; page 0 lies behind the receive display.
-        QVERIFY(m_window->keyButton(144)->isVisible());
-        QCOMPARE(m_window->childAt(toPixels(100), toPixels(1100)), m_window->keyButton(144 + 47));
-        QCOMPARE(m_window->childAt(toPixels(15500), toPixels(1100))->objectName(), QStringLiteral("Text1"));
+        m_window->showLog();
+        QVERIFY(m_window->debugForm()->grab().save(buildFolder() + QStringLiteral("/log-window.png")));
     }
 
     void renameAndFocusWriteTheWorkingCopy()
     {
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
         const QString working = m_dir->filePath(QStringLiteral("Modules/Temp.ini"));
         auto* keys = m_window->findChild<QComboBox*>(QStringLiteral("Key_Combo"));
         Q_EMIT keys->activated(4);
@@ -393,9 +370,7 @@ private Q_SLOTS:
         QTest::keyClicks(m_window->keyText(0), QStringLiteral("\"AT\""));
         QVERIFY(QFileInfo::exists(working)); // written on the way in, before the typing
         QTest::mouseClick(m_window->keyText(1), Qt::LeftButton);
-        QFile f(working);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QByteArray stored = f.readAll();
+        const QByteArray stored = test::readAll(working);
         QVERIFY(stored.contains("key5=Reset\r\n"));
         QVERIFY(stored.contains("Send1=\"AT\"\r\n"));
 
@@ -435,8 +410,6 @@ private Q_SLOTS:
         QVERIFY(QDir(user).removeRecursively() || !QFileInfo::exists(user));
         ScriptedDialogs dialogs;
         PrivateDesign window(dialogs, disk.path());
-        QVERIFY(!window.folders().portable);
-        QCOMPARE(window.folders().keySets, user);
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         window.keyText(0)->setText(QStringLiteral("\"AT\""));
@@ -451,7 +424,6 @@ private Q_SLOTS:
         QCOMPARE(dialogs.texts(), QStringList { QStringLiteral("配置文件保存成功！") });
         window.editor().resetAll();
         window.files().load();
-        QCOMPARE(dialogs.dialogs[1].initialFolder, user);
         QCOMPARE(window.keyText(0)->text(), QStringLiteral("\"AT\""));
 
         m_sim.reset(new DeviceSimulator);
@@ -465,10 +437,8 @@ private Q_SLOTS:
         disk.setReadOnly(false);
     }
 
-    void typingIntoTheListsChoosesNothing()
+    void listsChooseOnlyWhenMeant()
     {
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
         auto* keys = m_window->findChild<QComboBox*>(QStringLiteral("Key_Combo"));
         QSignalSpy chosen(keys, &QComboBox::activated);
         keys->lineEdit()->clear();
@@ -477,17 +447,9 @@ private Q_SLOTS:
         QCOMPARE(chosen.count(), 0);
         QCOMPARE(keys->currentText(), QStringLiteral("Key5"));
         QCOMPARE(keys->count(), 192);
-    }
 
-    void wheelOverAListChoosesOnlyWithFocus()
-    {
-        m_sim.reset(new DeviceSimulator);
-        QVERIFY(m_sim->start());
-        QVERIFY(QFile::link(m_sim->devicePath(), m_dir->filePath(QStringLiteral("Ports/COM1"))));
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-        QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("SaveCmd_3")), Qt::LeftButton);
-        QVERIFY(m_window->uart().PortOpen());
+        // The wheel over a list the user has not clicked into chooses nothing (a new rate would close the port).
+        openOnSimulator();
         auto* rates = m_window->findChild<QComboBox*>(QStringLiteral("Buad_Combo"));
         auto wheel = [rates] {
             QWheelEvent event(QPointF(10, 10), rates->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, -120),
@@ -515,7 +477,6 @@ private Q_SLOTS:
             ports->removeItem(ports->count() - 1);
         }
         ports->setEditText(QStringLiteral("/dev/typed"));
-        m_window->show();
         ports->showPopup();
         const QList<QSerialPortInfo> devices = QSerialPortInfo::availablePorts();
         QCOMPARE(ports->count(), PortCombo::FixedPorts + devices.size());
@@ -529,11 +490,8 @@ private Q_SLOTS:
 
     void logWindowAppearsOnlyWhenAsked()
     {
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         m_window->link().clearLog(); // the hidden clear button's action
-        QVERIFY(m_window->debugForm());
-        QVERIFY(!m_window->debugForm()->isVisible());
+        QVERIFY(m_window->debugForm() && !m_window->debugForm()->isVisible());
         QTest::keyClick(m_window.get(), Qt::Key_L, Qt::ControlModifier);
         DebugForm* form = m_window->debugForm();
         QVERIFY(form->isVisible());
@@ -541,6 +499,24 @@ private Q_SLOTS:
         QCOMPARE(form->size(), QSize(572, 395));
         QCOMPARE(form->text1()->geometry(), QRect(0, 0, 569, 393));
         QCOMPARE(form->text1()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+
+        // Scrolled back, new lines leave the view where it is; at the bottom it follows again.
+        openOnSimulator();
+        QScrollBar* bar = form->text1()->verticalScrollBar();
+        auto fill = [this](int count) {
+            const qsizetype before = m_window->link().logText().total();
+            m_sim->send(QByteArray(count, '\r'));
+            QTRY_VERIFY(m_window->link().logText().total() > before);
+            QTest::qWait(60);
+        };
+        fill(100);
+        QCOMPARE(bar->value(), bar->maximum());
+        bar->setValue(3);
+        fill(50);
+        QCOMPARE(bar->value(), 3);
+        bar->setValue(bar->maximum());
+        fill(50);
+        QCOMPARE(bar->value(), bar->maximum());
 
         QPointer<DebugForm> alive(form);
         m_window->close();
@@ -590,7 +566,6 @@ private Q_SLOTS:
         text1->setView(ReceiveDisplay::View::Timestamps);
         const QRegularExpression stamped(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} OK(\n\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \nhello world\n)?"));
         QVERIFY2(stamped.match(text1->text()).hasMatch(), qPrintable(text1->text()));
-        QCOMPARE(PrivateDesign::userSettings().value(QStringLiteral("display/view")).toInt(), int(ReceiveDisplay::View::Timestamps));
         text1->setView(ReceiveDisplay::View::Text);
         QCOMPARE(text1->text(), QStringLiteral("OK\nhello world\n"));
 
@@ -640,9 +615,6 @@ private Q_SLOTS:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, text);
         QFETCH(QString, painted);
-        WrappedText lines;
-        lines.appendReceived(bytes);
-        QCOMPARE(lines.text(), text);
         QString shown;
         for (QChar c : text) {
             shown += c == u'\n' ? c : WrappedText::shown(c);
@@ -745,8 +717,6 @@ private Q_SLOTS:
 
     void captureMarkCoversNothing()
     {
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         const QImage before = m_window->receiveDisplay()->grab().toImage();
         m_dialogs->files = { m_dir->filePath(QStringLiteral("c.bin")) };
         m_window->toggleCapture();
@@ -784,15 +754,6 @@ private Q_SLOTS:
         TranscriptWindow* window = m_window->transcriptWindow();
         QVERIFY(window && window->isVisible());
         QCOMPARE(window->windowTitle(), QStringLiteral("收发记录"));
-        const auto& rows = m_window->link().transcript().rows();
-        QCOMPARE(rows.size(), std::size_t(2));
-        QCOMPARE(Transcript::cells(rows[0]).mid(1, 3), (QStringList { "Probe", "AT<0D>", "OK<0D>" }));
-        QCOMPARE(Transcript::cells(rows[1]).mid(1, 2), (QStringList { "Key2", "XY<0D>" }));
-        for (const Transcript::Row& row : rows) {
-            QVERIFY(row.firstByteMs && row.firstCrMs);
-            QVERIFY2(*row.firstByteMs >= 145 && *row.firstByteMs < 1000, qPrintable(QString::number(*row.firstByteMs)));
-            QVERIFY(*row.firstCrMs >= *row.firstByteMs);
-        }
         QCOMPARE(window->table()->model()->rowCount(), 2);
         QTRY_COMPARE(window->table()->model()->index(1, 3).data().toString(), QStringLiteral("ERROR<0D>lit<3C>0D>end<0D>"));
         window->table()->selectRow(1);
@@ -809,6 +770,11 @@ private Q_SLOTS:
         QCOMPARE(lines[0], QStringLiteral("发送时间,按键,发送内容,回应,首字节(ms),首个回车(ms),步骤,结果,步骤用时(ms)"));
         QVERIFY(lines[1].contains(QStringLiteral(",Probe,AT<0D>,OK<0D>,")));
         QCOMPARE(readBack(lines[2].section(u',', 3, 3)), QByteArray("ERROR\rlit<0D>end\r"));
+        // Round-trip times as the user gets them: the reply 150 ms after the command, its CR no sooner.
+        for (const QString& line : lines.mid(1)) {
+            const int firstByte = line.section(u',', 4, 4).toInt(), firstCr = line.section(u',', 5, 5).toInt();
+            QVERIFY2(firstByte >= 145 && firstByte < 1000 && firstCr >= firstByte, qPrintable(line));
+        }
         window->grab().save(buildFolder() + QStringLiteral("/transcript-window.png"));
     }
 
@@ -833,47 +799,6 @@ private Q_SLOTS:
         QVERIFY(shown.startsWith(QStringLiteral("OK<0D>xxx")) && shown.endsWith(u'…') && shown.size() < 1000);
     }
 
-    void logWindowStaysWhereTheReaderIs()
-    {
-        m_window->show();
-        m_window->showLog();
-        QPlainTextEdit* box = m_window->debugForm()->text1();
-        openOnSimulator();
-        auto fill = [this](int count) {
-            QByteArray crs(count, '\r');
-            const qsizetype before = m_window->link().logText().total();
-            m_sim->send(crs);
-            QTRY_VERIFY(m_window->link().logText().total() > before);
-            QTRY_COMPARE(m_window->debugForm()->text1()->document()->characterCount() > 0, true);
-            QTest::qWait(60);
-        };
-        fill(100);
-        QScrollBar* bar = box->verticalScrollBar();
-        QCOMPARE(bar->value(), bar->maximum());
-        bar->setValue(3);
-        fill(50);
-        QCOMPARE(bar->value(), 3);
-        bar->setValue(bar->maximum());
-        fill(50);
-        QCOMPARE(bar->value(), bar->maximum());
-    }
-
-    void renderForReview()
-    {
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        for (int p = 0; p < 4; ++p) {
-            m_window->editor().selectPage(p);
-            const QImage image = m_window->grab().toImage();
-            QVERIFY(image.save(buildFolder() + QStringLiteral("/main-window-page%1.png").arg(p)));
-            // The page shown is the one painted at the window's left: its first cell is a key face.
-            QCOMPARE(image.pixelColor(8, 72), QColor(255, 192, 192));
-            QCOMPARE(m_window->childAt(8, 72), m_window->keyButton(keyIndexAt(p, 0, 0)));
-        }
-        m_window->showLog();
-        QVERIFY(m_window->debugForm()->grab().save(buildFolder() + QStringLiteral("/log-window.png")));
-    }
-
 private:
     void openOnSimulator()
     {
@@ -882,13 +807,9 @@ private:
             QVERIFY(m_sim->start());
             QVERIFY(QFile::link(m_sim->devicePath(), m_dir->filePath(QStringLiteral("Ports/COM1"))));
         }
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("SaveCmd_3")), Qt::LeftButton);
         QVERIFY(m_window->uart().PortOpen());
-        auto* lab = m_window->findChild<QLabel*>(QStringLiteral("ConnectLab"));
-        QCOMPARE(lab->text(), QStringLiteral("串口已经打开"));
-        QCOMPARE(lab->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+        QCOMPARE(m_window->findChild<QLabel*>(QStringLiteral("ConnectLab"))->palette().color(QPalette::WindowText), QColor(0, 128, 0));
         QCOMPARE(m_window->findChild<StatusCircle*>(QStringLiteral("Shape1"))->fillColor(), QColor(0, 255, 0));
     }
 

@@ -362,7 +362,18 @@ void ReceiveDisplay::refresh()
     if (shift > 0) {
         scroll(0, -int(std::lround(shift * lineHeight)), lines);
     }
-    const int row = int(std::max<qint64>(0, m_lines.dirtyFrom() - top));
+    qint64 dirty = m_lines.dirtyFrom();
+    if ((!m_rules.empty() && m_view != View::Hex) || !m_find.isEmpty()) {
+        // New text can colour rows painted before: a whole-line rule matching later in the line,
+        // or a match that starts before the wrap. Those rows in view are painted again.
+        qint64 pos = m_lines.lineStart(std::clamp(dirty, m_lines.firstLine(), m_lines.endLine() - 1));
+        const qint64 stop = m_lines.lineStart(std::max(top, m_lines.firstLine()));
+        while (pos > stop && m_lines.at(pos - 1) != u'\n') {
+            --pos;
+        }
+        dirty = m_lines.lineOf(pos);
+    }
+    const int row = int(std::max<qint64>(0, dirty - top));
     update(QRect(contentsRect().left(), lines.top() + int(row * lineHeight), contentsRect().width(),
                  contentsRect().bottom() - lines.top() - int(row * lineHeight) + 1));
 }

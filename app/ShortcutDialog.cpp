@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QKeySequenceEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -16,6 +17,9 @@ ShortcutDialog::ShortcutDialog(const QString& keyName, int page, const QKeySeque
     setObjectName(QStringLiteral("ShortcutDialog"));
     setWindowTitle(QStringLiteral("设置快捷键"));
     m_edit->setObjectName(QStringLiteral("ShortcutEdit"));
+    // Qt's own hint ("Press shortcut") is English and this Qt offers no setter for it.
+    if (auto* line = m_edit->findChild<QLineEdit*>())
+        line->setPlaceholderText(QStringLiteral("请按下快捷键"));
     auto* about = new QLabel(QStringLiteral("按键“%1”的快捷键，只在%2起作用；光标在命令框或串口框里时不起作用。")
                                  .arg(keyName, QString::fromUtf8(Pages[page])),
                              this);

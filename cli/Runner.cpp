@@ -11,6 +11,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QEventLoop>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -331,7 +332,8 @@ QString helpText()
                           "选项：\n"
                           "  --run 名称             运行按键配置中名为“名称”的序列\n"
                           "  --keys 文件            按键配置文件（默认：窗口使用的工作副本 Modules/Temp.ini）\n"
-                          "  --port 端口            串口：COMn 或设备路径，如 /dev/ttyUSB0（默认 COM1）\n"
+                          "  --port 端口            串口：COMn、设备路径（如 /dev/ttyUSB0）或网络端口（tcp://主机:端口、\n"
+                          "                         rfc2217://主机:端口）（默认 COM1）\n"
                           "  --line 格式            速率，或 速率,校验,数据位,停止位（默认 9600）\n"
                           "  --repeat N             序列运行 N 遍；0 表示一直运行到中断或 --timeout\n"
                           "                         （默认：序列自己的遍数，“一直运行”的序列运行 1 遍）\n"
@@ -470,6 +472,17 @@ int run(const QStringList& arguments, const Environment& environment)
     link.openPressed(
         parser.isSet(QStringLiteral("port")) ? parser.value(QStringLiteral("port")) : QStringLiteral("COM1"),
         parser.isSet(QStringLiteral("line")) ? parser.value(QStringLiteral("line")) : QStringLiteral("9600"));
+    if (link.status() == SerialLink::Status::Connecting) {
+        // A network port connects in the background and always ends in a status of its own (an
+        // unreachable host after a few seconds).
+        QEventLoop connecting;
+        QObject::connect(&link, &SerialLink::statusChanged, &connecting, [&link, &connecting] {
+            if (link.status() != SerialLink::Status::Connecting) {
+                connecting.quit();
+            }
+        });
+        connecting.exec();
+    }
     if (link.status() != SerialLink::Status::Opened) {
         return cannotStart(QStringLiteral("串口没有打开：%1").arg(link.statusDetail()));
     }

@@ -129,7 +129,7 @@ void SerialLink::onNetworkFailed(const QString& reason)
 {
     // While waiting to reconnect a failed attempt is no news: the next one follows.
     if (m_status == Status::Connecting) {
-        openFailed(m_uart.deviceName() + QStringLiteral(": ") + reason);
+        openFailed(reason); // it names the address already
     }
 }
 

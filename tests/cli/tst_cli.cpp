@@ -1,4 +1,5 @@
 #include "DeviceSimulator.h"
+#include "Ser2net.h"
 #include "TestFiles.h"
 
 #include <QProcess>
@@ -83,6 +84,25 @@ private Q_SLOTS:
         if (code == 2) {
             QCOMPARE(err.count(u'\n'), 1); // one line saying why
         }
+    }
+
+    // A network port connects in the background: the run waits for it.
+    void networkPort_data()
+    {
+        QTest::addColumn<bool>("telnet");
+        QTest::newRow("raw TCP") << false;
+        QTest::newRow("RFC 2217") << true;
+    }
+
+    void networkPort()
+    {
+        QFETCH(bool, telnet);
+        test::Ser2net server;
+        QVERIFY(server.start(m_sim->devicePath()));
+        QProcess p;
+        start(p, { "--port", server.url(telnet), "--send", "\"AT\"", "--cr", "--expect", "OK" });
+        QTRY_VERIFY_WITH_TIMEOUT(p.state() == QProcess::NotRunning, 15000);
+        QVERIFY2(p.exitCode() == 0, p.readAllStandardOutput() + p.readAllStandardError());
     }
 
     // Ctrl+C: the port closed, the reports written with what ran, exit 130.

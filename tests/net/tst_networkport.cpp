@@ -256,6 +256,9 @@ private Q_SLOTS:
         QCOMPARE(m_dialogs->texts(), QStringList { QStringLiteral("串口没有打开！") });
         QVERIFY2(m_link->statusDetail().contains(reason), qPrintable(m_link->statusDetail()));
         QVERIFY(m_link->logText().text().contains(reason));
+        if (reason != QStringLiteral("不是网络端口")) {
+            QCOMPARE(m_link->statusDetail().count(port), 1); // the address said once
+        }
     }
 
     void wholeCommandsThroughAFullLine()

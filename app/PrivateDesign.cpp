@@ -504,7 +504,9 @@ void PrivateDesign::wireAutomation()
 {
     m_automation = std::make_unique<KeyAutomation>(m_link, *this, workingCopyPath(m_folders.keySets), m_dialogs,
                                                    [this] { return m_enterCheck->isChecked(); });
-    m_automation->reload(false);
+    // Like the keys and their shortcuts, the automation starts empty: what a session before
+    // left in the working copy comes back only with a load, so no leftover answer rule sends
+    // anything as soon as a port opens.
     AutomationEngine& engine = m_automation->engine();
     // The answers that mark in a colour are drawn by the display's colour rules, after the user's.
     setExtraColourRules(engine.colourRules());

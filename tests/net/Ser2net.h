@@ -66,6 +66,8 @@ public:
         return telnet ? QStringLiteral("rfc2217://127.0.0.1:%1").arg(telnetPort) : QStringLiteral("tcp://127.0.0.1:%1").arg(rawPort);
     }
 
+    qint64 processId() const { return m_process.processId(); }
+
 private:
     static bool listening(quint16 port)
     {

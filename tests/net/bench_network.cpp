@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStyleFactory>
@@ -16,7 +17,10 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <array>
 #include <ctime>
+
+#include <unistd.h>
 
 using namespace comkeys;
 
@@ -68,15 +72,31 @@ private:
     int m_depth = 0;
 };
 
+// CPU seconds (user and system) a process has used so far, from /proc: the kernel's side of
+// reading and writing counts as much as the program's own.
+double cpuSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    const QByteArray line = stat.readAll();
+    // Fields after the command name, which is in parentheses and may hold spaces.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 12 ? double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK)) : 0;
+}
+
 struct Turn {
     double megabytesPerSecond = 0;
     double worstStallMs = 0;
     double longestEventMs = 0; // wall time
     double longestEventCpuMs = 0;
+    double kibPerRead = 0; // the bytes each received() brought, on average
+    std::array<double, 3> cpuMsPerMb {}; // the window, the simulator, ser2net
 };
 
 // Opens the port, lets the flood run for the given time, and measures what the window took.
-std::optional<Turn> drain(PrivateDesign& window, const QString& port, double seconds)
+std::optional<Turn> drain(PrivateDesign& window, const QString& port, double seconds, const std::array<qint64, 3>& pids)
 {
     window.link().openPressed(port, QStringLiteral("115200"));
     QEventLoop wait;
@@ -96,6 +116,12 @@ std::optional<Turn> drain(PrivateDesign& window, const QString& port, double sec
     timed->longestWallNs = 0;
     timed->longestCpuNs = 0;
     const qint64 startBytes = window.uart().bytesReceived();
+    qint64 reads = 0;
+    const QMetaObject::Connection counting = QObject::connect(&window.uart(), &UartCom::OnComm, [&] { ++reads; });
+    std::array<double, 3> cpu {};
+    for (std::size_t i = 0; i < pids.size(); ++i) {
+        cpu[i] = cpuSeconds(pids[i]);
+    }
     QElapsedTimer clock;
     clock.start();
     qint64 lastTick = 0;
@@ -113,8 +139,13 @@ std::optional<Turn> drain(PrivateDesign& window, const QString& port, double sec
     loop.exec();
     const double elapsed = double(clock.nsecsElapsed()) / 1e9;
     const qint64 bytes = window.uart().bytesReceived() - startBytes;
+    QObject::disconnect(counting);
+    for (std::size_t i = 0; i < pids.size(); ++i) {
+        cpu[i] = bytes > 0 ? (cpuSeconds(pids[i]) - cpu[i]) * 1000 / (double(bytes) / 1e6) : 0;
+    }
     const Turn turn { double(bytes) / elapsed / 1e6, double(std::max<qint64>(0, worstGap - 5'000'000)) / 1e6,
-                      double(timed->longestWallNs) / 1e6, double(timed->longestCpuNs) / 1e6 };
+                      double(timed->longestWallNs) / 1e6, double(timed->longestCpuNs) / 1e6,
+                      reads > 0 ? double(bytes) / double(reads) / 1024 : 0, cpu };
     window.link().closePressed();
     window.link().clearReceive();
     window.link().clearLog();
@@ -162,7 +193,8 @@ int main(int argc, char* argv[])
     double worst = 0;
     for (int round = 0; round < 2; ++round) {
         for (const bool overTcp : { false, true }) {
-            const std::optional<Turn> t = drain(window, overTcp ? ser2net.url(false) : device, seconds);
+            const std::optional<Turn> t = drain(window, overTcp ? ser2net.url(false) : device, seconds,
+                                                      { QCoreApplication::applicationPid(), sim.processId(), ser2net.processId() });
             if (!t) {
                 return 1;
             }
@@ -170,7 +202,9 @@ int main(int argc, char* argv[])
             worst = std::max(worst, t->worstStallMs);
             out << (overTcp ? "raw TCP through ser2net: " : "local pseudo-terminal:   ") << t->megabytesPerSecond
                 << " MB/s, worst stall " << t->worstStallMs << " ms, longest event " << t->longestEventMs
-                << " ms (" << t->longestEventCpuMs << " ms of it on the CPU)" << Qt::endl;
+                << " ms (" << t->longestEventCpuMs << " ms of it on the CPU), " << t->kibPerRead << " KiB a read" << Qt::endl
+                << "    CPU ms per MB: window " << t->cpuMsPerMb[0] << ", simulator " << t->cpuMsPerMb[1] << ", ser2net "
+                << t->cpuMsPerMb[2] << Qt::endl;
         }
     }
     out << "network drain: " << network / local << " of the local one (target: at least 0.90); worst stall "

@@ -4,6 +4,17 @@
 
 namespace comkeys {
 
+namespace {
+    // Whether an expression means the same inside a group beside others: no back references,
+    // recursion, verbs, quoting, comments or numbered groups it names.
+    bool joinable(const QString& body)
+    {
+        static const QRegularExpression risky(
+            QStringLiteral(R"(\\[QEgkKG0-9]|\(\*|#|\(\?(?![:=!]|<[=!]|[imnsx-]*[:)]))"));
+        return !body.contains(risky);
+    }
+} // namespace
+
 bool MatchSet::Automaton::add(int index, QByteArrayView bytes)
 {
     if (states() + bytes.size() > MaxStates) {
@@ -25,7 +36,7 @@ bool MatchSet::Automaton::add(int index, QByteArrayView bytes)
     return true;
 }
 
-void MatchSet::Automaton::build()
+void MatchSet::Automaton::build(bool foldCase)
 {
     // Breadth first: each state's failure state is complete before its children need it.
     std::vector<qint32> failure(std::size_t(states()), 0);
@@ -55,6 +66,15 @@ void MatchSet::Automaton::build()
             }
         }
     }
+    m_reports.resize(std::size_t(states()));
+    for (qint32 s = 0; s < states(); ++s) {
+        m_reports[std::size_t(s)] = m_output[std::size_t(s)] >= 0 || m_dictionary[std::size_t(s)] >= 0;
+        if (foldCase) {
+            for (int c = 'A'; c <= 'Z'; ++c) {
+                m_next[std::size_t(s) * 256 + std::size_t(c)] = m_next[std::size_t(s) * 256 + std::size_t(c - 'A' + 'a')];
+            }
+        }
+    }
 }
 
 void MatchSet::Automaton::feed(QByteArrayView bytes, std::vector<int>& hits)
@@ -63,7 +83,7 @@ void MatchSet::Automaton::feed(QByteArrayView bytes, std::vector<int>& hits)
     qint32 state = m_state;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         state = next[std::size_t(state) * 256 + uchar(bytes[i])];
-        if (m_output[std::size_t(state)] < 0 && m_dictionary[std::size_t(state)] < 0) {
+        if (!m_reports[std::size_t(state)]) {
             continue;
         }
         const qint64 end = m_position + i + 1;
@@ -106,8 +126,26 @@ MatchSet::MatchSet(const QList<Pattern>& patterns)
             m_where.push_back(2);
         }
     }
-    m_exact.build();
-    m_noCase.build();
+    m_exact.build(false);
+    m_noCase.build(true);
+    QStringList joined;
+    for (const auto& [index, matcher] : m_single) {
+        const Pattern& p = matcher.pattern();
+        const bool join = p.kind() == Pattern::Kind::Regex && joinable(p.body());
+        m_inAnyOf.push_back(join);
+        if (join) {
+            joined << QStringLiteral("(?:") + p.body() + u')';
+        }
+    }
+    if (joined.size() > 1) {
+        m_anyOf = QRegularExpression(
+            QStringLiteral("(*ANYCRLF)") + joined.join(u'|'), QRegularExpression::MultilineOption);
+        m_anyOf.optimize();
+    }
+    if (!m_anyOf.isValid() || m_anyOf.pattern().isEmpty()) {
+        m_anyOf = QRegularExpression();
+        m_inAnyOf.assign(m_inAnyOf.size(), false);
+    }
 }
 
 const std::vector<int>& MatchSet::feed(const StreamMatcher::Chunk& chunk)
@@ -117,13 +155,22 @@ const std::vector<int>& MatchSet::feed(const StreamMatcher::Chunk& chunk)
         m_exact.feed(chunk.bytes(), m_hits);
     }
     if (!m_noCase.isEmpty()) {
-        m_noCase.feed(chunk.lowered(), m_hits);
+        m_noCase.feed(chunk.bytes(), m_hits);
     }
     if (m_anyRegex) {
         // One string for every regular expression: what came before, then the chunk.
         const QString shared = m_context + chunk.text();
-        for (auto& [index, matcher] : m_single) {
-            m_hits[std::size_t(index)] = matcher.feed(chunk, shared);
+        bool nothing = false;
+        if (!m_anyOf.pattern().isEmpty()) {
+            const QRegularExpressionMatch m = m_anyOf.match(shared, shared.size() - chunk.bytes().size(),
+                QRegularExpression::PartialPreferFirstMatch, QRegularExpression::DontCheckSubjectStringMatchOption);
+            nothing = !m.hasMatch() && !m.hasPartialMatch();
+        }
+        for (std::size_t i = 0; i < m_single.size(); ++i) {
+            auto& [index, matcher] = m_single[i];
+            // One that still waits for the rest of a match looks further back than the chunk.
+            m_hits[std::size_t(index)]
+                = nothing && m_inAnyOf[i] && !matcher.waiting() ? 0 : matcher.feed(chunk, shared);
         }
         m_context = shared.right(StreamMatcher::ContextChars);
     } else {

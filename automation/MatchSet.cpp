@@ -1,5 +1,6 @@
 #include "MatchSet.h"
 
+#include <algorithm>
 #include <deque>
 
 namespace comkeys {
@@ -77,29 +78,60 @@ void MatchSet::Automaton::build(bool foldCase)
     }
 }
 
+void MatchSet::Automaton::report(qint32 state, qint64 end, std::vector<int>& hits)
+{
+    for (qint32 s = state; s >= 0; s = m_dictionary[std::size_t(s)]) {
+        for (qint32 o = m_output[std::size_t(s)]; o >= 0; o = m_outputs[std::size_t(o)].second) {
+            Slot& slot = m_slots[std::size_t(m_outputs[std::size_t(o)].first)];
+            // Non-overlapping, as StreamMatcher: a match may not start before the last one ended.
+            if (end - slot.length >= slot.lastEnd) {
+                ++hits[std::size_t(slot.index)];
+                slot.lastEnd = end;
+            }
+        }
+    }
+}
+
 void MatchSet::Automaton::feed(QByteArrayView bytes, std::vector<int>& hits)
 {
     const qint32* next = m_next.data();
+    const char* reports = m_reports.data();
     qint32 state = m_state;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         state = next[std::size_t(state) * 256 + uchar(bytes[i])];
-        if (!m_reports[std::size_t(state)]) {
-            continue;
-        }
-        const qint64 end = m_position + i + 1;
-        for (qint32 s = state; s >= 0; s = m_dictionary[std::size_t(s)]) {
-            for (qint32 o = m_output[std::size_t(s)]; o >= 0; o = m_outputs[std::size_t(o)].second) {
-                Slot& slot = m_slots[std::size_t(m_outputs[std::size_t(o)].first)];
-                // Non-overlapping, as StreamMatcher: a match may not start before the last one ended.
-                if (end - slot.length >= slot.lastEnd) {
-                    ++hits[std::size_t(slot.index)];
-                    slot.lastEnd = end;
-                }
-            }
+        if (reports[state]) {
+            report(state, m_position + i + 1, hits);
         }
     }
     m_state = state;
     m_position += bytes.size();
+}
+
+void MatchSet::Automaton::feed(Automaton& a, Automaton& b, QByteArrayView bytes, std::vector<int>& hits)
+{
+    const qint32* nextA = a.m_next.data();
+    const qint32* nextB = b.m_next.data();
+    const char* reportsA = a.m_reports.data();
+    const char* reportsB = b.m_reports.data();
+    qint32 stateA = a.m_state;
+    qint32 stateB = b.m_state;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const uchar c = uchar(bytes[i]);
+        stateA = nextA[std::size_t(stateA) * 256 + c];
+        stateB = nextB[std::size_t(stateB) * 256 + c];
+        if (reportsA[stateA] | reportsB[stateB]) {
+            if (reportsA[stateA]) {
+                a.report(stateA, a.m_position + i + 1, hits);
+            }
+            if (reportsB[stateB]) {
+                b.report(stateB, b.m_position + i + 1, hits);
+            }
+        }
+    }
+    a.m_state = stateA;
+    b.m_state = stateB;
+    a.m_position += bytes.size();
+    b.m_position += bytes.size();
 }
 
 void MatchSet::Automaton::reset(int index)
@@ -138,8 +170,20 @@ MatchSet::MatchSet(const QList<Pattern>& patterns)
         }
     }
     if (joined.size() > 1) {
-        m_anyOf = QRegularExpression(
-            QStringLiteral("(*ANYCRLF)") + joined.join(u'|'), QRegularExpression::MultilineOption);
+        // Line-start anchors in common are tried once per line instead of once per expression.
+        // Only where the anchor binds to all of the expression: no alternatives, no quantifier on it.
+        const bool allAtLineStart = std::all_of(joined.cbegin(), joined.cend(), [](const QString& group) {
+            return group.startsWith(u"(?:^") && !group.contains(u'|') && group.size() > 4
+                && !QStringLiteral("*+?{").contains(group[4]);
+        });
+        if (allAtLineStart) {
+            for (QString& group : joined) {
+                group.remove(3, 1);
+            }
+        }
+        m_anyOf = QRegularExpression(QStringLiteral("(*ANYCRLF)") + (allAtLineStart ? QStringLiteral("^(?:") : QString())
+                + joined.join(u'|') + (allAtLineStart ? QStringLiteral(")") : QString()),
+            QRegularExpression::MultilineOption);
         m_anyOf.optimize();
     }
     if (!m_anyOf.isValid() || m_anyOf.pattern().isEmpty()) {
@@ -151,15 +195,19 @@ MatchSet::MatchSet(const QList<Pattern>& patterns)
 const std::vector<int>& MatchSet::feed(const StreamMatcher::Chunk& chunk)
 {
     std::fill(m_hits.begin(), m_hits.end(), 0);
-    if (!m_exact.isEmpty()) {
+    if (!m_exact.isEmpty() && !m_noCase.isEmpty()) {
+        Automaton::feed(m_exact, m_noCase, chunk.bytes(), m_hits);
+    } else if (!m_exact.isEmpty()) {
         m_exact.feed(chunk.bytes(), m_hits);
-    }
-    if (!m_noCase.isEmpty()) {
+    } else if (!m_noCase.isEmpty()) {
         m_noCase.feed(chunk.bytes(), m_hits);
     }
     if (m_anyRegex) {
         // One string for every regular expression: what came before, then the chunk.
-        const QString shared = m_context + chunk.text();
+        QString shared;
+        shared.reserve(m_context.size() + chunk.bytes().size());
+        shared += m_context;
+        shared += QLatin1String(chunk.bytes());
         bool nothing = false;
         if (!m_anyOf.pattern().isEmpty()) {
             const QRegularExpressionMatch m = m_anyOf.match(shared, shared.size() - chunk.bytes().size(),

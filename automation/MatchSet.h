@@ -34,6 +34,8 @@ private:
         void build(bool foldCase);
         bool isEmpty() const { return m_slots.empty(); }
         void feed(QByteArrayView bytes, std::vector<int>& hits);
+        // Both automata in one pass over the bytes.
+        static void feed(Automaton& a, Automaton& b, QByteArrayView bytes, std::vector<int>& hits);
         void reset(int index);
 
     private:
@@ -51,6 +53,7 @@ private:
         qint32 m_state = 0;
         qint64 m_position = 0;
         int states() const { return int(m_output.size()); }
+        void report(qint32 state, qint64 end, std::vector<int>& hits);
     };
 
     std::vector<int> m_hits;

@@ -67,14 +67,17 @@ void MatchSet::Automaton::build(bool foldCase)
             }
         }
     }
-    m_reports.resize(std::size_t(states()));
     for (qint32 s = 0; s < states(); ++s) {
-        m_reports[std::size_t(s)] = m_output[std::size_t(s)] >= 0 || m_dictionary[std::size_t(s)] >= 0;
         if (foldCase) {
             for (int c = 'A'; c <= 'Z'; ++c) {
                 m_next[std::size_t(s) * 256 + std::size_t(c)] = m_next[std::size_t(s) * 256 + std::size_t(c - 'A' + 'a')];
             }
         }
+    }
+    // Each entry becomes the row of the state it leads to, with bit 0 telling whether that state
+    // or a suffix of it ends a pattern: one load and one test per byte.
+    for (qint32& next : m_next) {
+        next = next * 256 | ((m_output[std::size_t(next)] >= 0 || m_dictionary[std::size_t(next)] >= 0) ? 1 : 0);
     }
 }
 
@@ -95,15 +98,14 @@ void MatchSet::Automaton::report(qint32 state, qint64 end, std::vector<int>& hit
 void MatchSet::Automaton::feed(QByteArrayView bytes, std::vector<int>& hits)
 {
     const qint32* next = m_next.data();
-    const char* reports = m_reports.data();
-    qint32 state = m_state;
+    qint32 at = m_at;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
-        state = next[std::size_t(state) * 256 + uchar(bytes[i])];
-        if (reports[state]) {
-            report(state, m_position + i + 1, hits);
+        at = next[(at & ~0xFF) | uchar(bytes[i])];
+        if (at & 1) {
+            report(at >> 8, m_position + i + 1, hits);
         }
     }
-    m_state = state;
+    m_at = at;
     m_position += bytes.size();
 }
 
@@ -111,25 +113,23 @@ void MatchSet::Automaton::feed(Automaton& a, Automaton& b, QByteArrayView bytes,
 {
     const qint32* nextA = a.m_next.data();
     const qint32* nextB = b.m_next.data();
-    const char* reportsA = a.m_reports.data();
-    const char* reportsB = b.m_reports.data();
-    qint32 stateA = a.m_state;
-    qint32 stateB = b.m_state;
+    qint32 atA = a.m_at;
+    qint32 atB = b.m_at;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const uchar c = uchar(bytes[i]);
-        stateA = nextA[std::size_t(stateA) * 256 + c];
-        stateB = nextB[std::size_t(stateB) * 256 + c];
-        if (reportsA[stateA] | reportsB[stateB]) {
-            if (reportsA[stateA]) {
-                a.report(stateA, a.m_position + i + 1, hits);
+        atA = nextA[(atA & ~0xFF) | c];
+        atB = nextB[(atB & ~0xFF) | c];
+        if ((atA | atB) & 1) {
+            if (atA & 1) {
+                a.report(atA >> 8, a.m_position + i + 1, hits);
             }
-            if (reportsB[stateB]) {
-                b.report(stateB, b.m_position + i + 1, hits);
+            if (atB & 1) {
+                b.report(atB >> 8, b.m_position + i + 1, hits);
             }
         }
     }
-    a.m_state = stateA;
-    b.m_state = stateB;
+    a.m_at = atA;
+    b.m_at = atB;
     a.m_position += bytes.size();
     b.m_position += bytes.size();
 }

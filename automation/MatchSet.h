@@ -39,18 +39,18 @@ private:
         void reset(int index);
 
     private:
-        std::vector<qint32> m_next { std::vector<qint32>(256, -1) }; // state * 256 + byte
+        // state * 256 + byte: the next state while building, then its row (see build())
+        std::vector<qint32> m_next { std::vector<qint32>(256, -1) };
         std::vector<qint32> m_output { -1 }; // per state: first entry in m_outputs, or -1
         std::vector<std::pair<int, qint32>> m_outputs; // slot and the next entry, or -1
         std::vector<qint32> m_dictionary; // per state: the nearest suffix state with output
-        std::vector<char> m_reports; // per state: whether it or a suffix state has output
         struct Slot {
             int index; // of the pattern
             qsizetype length;
             qint64 lastEnd; // stream position after its last match
         };
         std::vector<Slot> m_slots;
-        qint32 m_state = 0;
+        qint32 m_at = 0; // the current state's row in m_next, and its bit 0 as there
         qint64 m_position = 0;
         int states() const { return int(m_output.size()); }
         void report(qint32 state, qint64 end, std::vector<int>& hits);

@@ -645,6 +645,17 @@ void AutomationEngine::onRecordAdded(qint64 n)
     const std::vector<int> hits = m_ruleMatches->feed(chunk);
     const quint64 set = m_ruleSets;
     for (std::size_t i = 0; i < hits.size() && m_ruleSets == set; ++i) {
+        if (hits[i] == 0) {
+            continue;
+        }
+        Rule& rule = *m_ruleStates[i];
+        if (!isGuarded(rule.rule.action)) {
+            // Marking and counting do nothing per match: a flood's many matches in one chunk are
+            // counted at once and told once.
+            rule.state.fired += hits[i];
+            Q_EMIT ruleFired(int(i), rule.state.fired);
+            continue;
+        }
         for (int n = hits[i]; n > 0 && m_ruleSets == set && !m_ruleStates[i]->state.paused; --n) {
             fireRule(int(i));
         }

@@ -1,8 +1,20 @@
 #include "MatchSet.h"
 
+#include <algorithm>
 #include <deque>
 
 namespace comkeys {
+
+namespace {
+    // Whether an expression means the same inside a group beside others: no back references,
+    // recursion, verbs, quoting, comments or numbered groups it names.
+    bool joinable(const QString& body)
+    {
+        static const QRegularExpression risky(
+            QStringLiteral(R"(\\[QEgkKG0-9]|\(\*|#|\(\?(?![:=!]|<[=!]|[imnsx-]*[:)]))"));
+        return !body.contains(risky);
+    }
+} // namespace
 
 bool MatchSet::Automaton::add(int index, QByteArrayView bytes)
 {
@@ -25,7 +37,7 @@ bool MatchSet::Automaton::add(int index, QByteArrayView bytes)
     return true;
 }
 
-void MatchSet::Automaton::build()
+void MatchSet::Automaton::build(bool foldCase)
 {
     // Breadth first: each state's failure state is complete before its children need it.
     std::vector<qint32> failure(std::size_t(states()), 0);
@@ -55,31 +67,71 @@ void MatchSet::Automaton::build()
             }
         }
     }
+    for (qint32 s = 0; s < states(); ++s) {
+        if (foldCase) {
+            for (int c = 'A'; c <= 'Z'; ++c) {
+                m_next[std::size_t(s) * 256 + std::size_t(c)] = m_next[std::size_t(s) * 256 + std::size_t(c - 'A' + 'a')];
+            }
+        }
+    }
+    // Each entry becomes the row of the state it leads to, with bit 0 telling whether that state
+    // or a suffix of it ends a pattern: one load and one test per byte.
+    for (qint32& next : m_next) {
+        next = next * 256 | ((m_output[std::size_t(next)] >= 0 || m_dictionary[std::size_t(next)] >= 0) ? 1 : 0);
+    }
+}
+
+void MatchSet::Automaton::report(qint32 state, qint64 end, std::vector<int>& hits)
+{
+    for (qint32 s = state; s >= 0; s = m_dictionary[std::size_t(s)]) {
+        for (qint32 o = m_output[std::size_t(s)]; o >= 0; o = m_outputs[std::size_t(o)].second) {
+            Slot& slot = m_slots[std::size_t(m_outputs[std::size_t(o)].first)];
+            // Non-overlapping, as StreamMatcher: a match may not start before the last one ended.
+            if (end - slot.length >= slot.lastEnd) {
+                ++hits[std::size_t(slot.index)];
+                slot.lastEnd = end;
+            }
+        }
+    }
 }
 
 void MatchSet::Automaton::feed(QByteArrayView bytes, std::vector<int>& hits)
 {
     const qint32* next = m_next.data();
-    qint32 state = m_state;
+    qint32 at = m_at;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
-        state = next[std::size_t(state) * 256 + uchar(bytes[i])];
-        if (m_output[std::size_t(state)] < 0 && m_dictionary[std::size_t(state)] < 0) {
-            continue;
+        at = next[(at & ~0xFF) | uchar(bytes[i])];
+        if (at & 1) {
+            report(at >> 8, m_position + i + 1, hits);
         }
-        const qint64 end = m_position + i + 1;
-        for (qint32 s = state; s >= 0; s = m_dictionary[std::size_t(s)]) {
-            for (qint32 o = m_output[std::size_t(s)]; o >= 0; o = m_outputs[std::size_t(o)].second) {
-                Slot& slot = m_slots[std::size_t(m_outputs[std::size_t(o)].first)];
-                // Non-overlapping, as StreamMatcher: a match may not start before the last one ended.
-                if (end - slot.length >= slot.lastEnd) {
-                    ++hits[std::size_t(slot.index)];
-                    slot.lastEnd = end;
-                }
+    }
+    m_at = at;
+    m_position += bytes.size();
+}
+
+void MatchSet::Automaton::feed(Automaton& a, Automaton& b, QByteArrayView bytes, std::vector<int>& hits)
+{
+    const qint32* nextA = a.m_next.data();
+    const qint32* nextB = b.m_next.data();
+    qint32 atA = a.m_at;
+    qint32 atB = b.m_at;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const uchar c = uchar(bytes[i]);
+        atA = nextA[(atA & ~0xFF) | c];
+        atB = nextB[(atB & ~0xFF) | c];
+        if ((atA | atB) & 1) {
+            if (atA & 1) {
+                a.report(atA >> 8, a.m_position + i + 1, hits);
+            }
+            if (atB & 1) {
+                b.report(atB >> 8, b.m_position + i + 1, hits);
             }
         }
     }
-    m_state = state;
-    m_position += bytes.size();
+    a.m_at = atA;
+    b.m_at = atB;
+    a.m_position += bytes.size();
+    b.m_position += bytes.size();
 }
 
 void MatchSet::Automaton::reset(int index)
@@ -106,24 +158,67 @@ MatchSet::MatchSet(const QList<Pattern>& patterns)
             m_where.push_back(2);
         }
     }
-    m_exact.build();
-    m_noCase.build();
+    m_exact.build(false);
+    m_noCase.build(true);
+    QStringList joined;
+    for (const auto& [index, matcher] : m_single) {
+        const Pattern& p = matcher.pattern();
+        const bool join = p.kind() == Pattern::Kind::Regex && joinable(p.body());
+        m_inAnyOf.push_back(join);
+        if (join) {
+            joined << QStringLiteral("(?:") + p.body() + u')';
+        }
+    }
+    if (joined.size() > 1) {
+        // Line-start anchors in common are tried once per line instead of once per expression.
+        // Only where the anchor binds to all of the expression: no alternatives, no quantifier on it.
+        const bool allAtLineStart = std::all_of(joined.cbegin(), joined.cend(), [](const QString& group) {
+            return group.startsWith(u"(?:^") && !group.contains(u'|') && group.size() > 4
+                && !QStringLiteral("*+?{").contains(group[4]);
+        });
+        if (allAtLineStart) {
+            for (QString& group : joined) {
+                group.remove(3, 1);
+            }
+        }
+        m_anyOf = QRegularExpression(QStringLiteral("(*ANYCRLF)") + (allAtLineStart ? QStringLiteral("^(?:") : QString())
+                + joined.join(u'|') + (allAtLineStart ? QStringLiteral(")") : QString()),
+            QRegularExpression::MultilineOption);
+        m_anyOf.optimize();
+    }
+    if (!m_anyOf.isValid() || m_anyOf.pattern().isEmpty()) {
+        m_anyOf = QRegularExpression();
+        m_inAnyOf.assign(m_inAnyOf.size(), false);
+    }
 }
 
 const std::vector<int>& MatchSet::feed(const StreamMatcher::Chunk& chunk)
 {
     std::fill(m_hits.begin(), m_hits.end(), 0);
-    if (!m_exact.isEmpty()) {
+    if (!m_exact.isEmpty() && !m_noCase.isEmpty()) {
+        Automaton::feed(m_exact, m_noCase, chunk.bytes(), m_hits);
+    } else if (!m_exact.isEmpty()) {
         m_exact.feed(chunk.bytes(), m_hits);
-    }
-    if (!m_noCase.isEmpty()) {
-        m_noCase.feed(chunk.lowered(), m_hits);
+    } else if (!m_noCase.isEmpty()) {
+        m_noCase.feed(chunk.bytes(), m_hits);
     }
     if (m_anyRegex) {
         // One string for every regular expression: what came before, then the chunk.
-        const QString shared = m_context + chunk.text();
-        for (auto& [index, matcher] : m_single) {
-            m_hits[std::size_t(index)] = matcher.feed(chunk, shared);
+        QString shared;
+        shared.reserve(m_context.size() + chunk.bytes().size());
+        shared += m_context;
+        shared += QLatin1String(chunk.bytes());
+        bool nothing = false;
+        if (!m_anyOf.pattern().isEmpty()) {
+            const QRegularExpressionMatch m = m_anyOf.match(shared, shared.size() - chunk.bytes().size(),
+                QRegularExpression::PartialPreferFirstMatch, QRegularExpression::DontCheckSubjectStringMatchOption);
+            nothing = !m.hasMatch() && !m.hasPartialMatch();
+        }
+        for (std::size_t i = 0; i < m_single.size(); ++i) {
+            auto& [index, matcher] = m_single[i];
+            // One that still waits for the rest of a match looks further back than the chunk.
+            m_hits[std::size_t(index)]
+                = nothing && m_inAnyOf[i] && !matcher.waiting() ? 0 : matcher.feed(chunk, shared);
         }
         m_context = shared.right(StreamMatcher::ContextChars);
     } else {

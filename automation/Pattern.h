@@ -90,6 +90,8 @@ public:
     int feed(const Chunk& chunk, const QString& contextAndChunk);
     void reset();
     const Pattern& pattern() const { return m_pattern; }
+    // A regular expression's match may have begun that the next bytes complete.
+    bool waiting() const { return m_waiting; }
 
 private:
     int feedBytes(QByteArrayView chunk);

@@ -1,3 +1,4 @@
+#include "MatchSet.h"
 #include "Pattern.h"
 
 #include <QTest>
@@ -71,6 +72,46 @@ private Q_SLOTS:
         QString error;
         QVERIFY(!Pattern::parse(pattern, &error));
         QVERIFY(!error.isEmpty());
+    }
+
+    // Many patterns in one pass count exactly as each does alone, wherever the stream is cut.
+    void matchSetCountsAsEachAlone_data()
+    {
+        QTest::addColumn<QStringList>("patterns");
+        QTest::addColumn<QByteArray>("stream");
+        QTest::newRow("text, no case, hex") << QStringList { "OK", "nocase:ok", "hex:0D 0A", "nocase:K\r" }
+                                            << QByteArray("OK\r\nok\r\nOk\rxOKk\r\n");
+        QTest::newRow("regexes joined") << QStringList { "re:^[A-Z]{2}\\d", "re:(?i)ok$", "re:\\d+x", "re:^x|3", "OK" }
+                                        << QByteArray("AB1 ok\rCD2\nOK\r12x 3");
+        QTest::newRow("regexes at line start") << QStringList { "re:^AB", "re:^C+D$", "xy" }
+                                               << QByteArray("AB\nCCD xAB\r\nCD\rxy");
+        QTest::newRow("regexes left alone") << QStringList { "re:(b)\\1", "re:b+c", "re:a{2}", "re:#" }
+                                            << QByteArray("bb# xaa bbc");
+    }
+
+    void matchSetCountsAsEachAlone()
+    {
+        QFETCH(QStringList, patterns);
+        QFETCH(QByteArray, stream);
+        QList<Pattern> parsed;
+        for (const QString& written : patterns) {
+            parsed << *Pattern::parse(written);
+        }
+        for (qsizetype cut = 0; cut <= stream.size(); ++cut) {
+            MatchSet set(parsed);
+            std::vector<int> together(std::size_t(parsed.size()), 0);
+            for (QByteArrayView part : { QByteArrayView(stream).first(cut), QByteArrayView(stream).sliced(cut) }) {
+                const std::vector<int>& hits = set.feed(StreamMatcher::Chunk(part));
+                for (std::size_t i = 0; i < hits.size(); ++i) {
+                    together[i] += hits[i];
+                }
+            }
+            for (int i = 0; i < parsed.size(); ++i) {
+                StreamMatcher alone(parsed[i]);
+                QVERIFY2(together[std::size_t(i)] == alone.feed(stream),
+                    qPrintable(QStringLiteral("%1, cut at %2").arg(patterns[i]).arg(cut)));
+            }
+        }
     }
 };
 

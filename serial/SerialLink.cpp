@@ -380,21 +380,26 @@ void SerialLink::onComm(const QByteArray& a)
     }
     const char* p = a.constData();
     const char* end = p + a.size();
+    // Marker lines for the CRs seen since the marker line last changed, logged in one go.
+    qsizetype pending = 0;
     bool logged = false;
     while (const char* cr = static_cast<const char*>(std::memchr(p, CR, std::size_t(end - p)))) {
         // Without a '#' chunk the markers would grow for ever; beyond the limit they stay put,
         // and the same marker line goes to the log again and again without being copied.
         if (m_state.Recv_Mark.size() < MarkerLimit * 4) {
+            m_log.append(m_markerLine, pending);
+            pending = 0;
             m_state.Recv_Mark += QStringLiteral("<CR>");
             m_markerLine.clear();
         }
         if (m_markerLine.isEmpty()) {
             m_markerLine = m_state.Recv_Mark + markerHeader() + QStringLiteral("\r\n");
         }
-        m_log.append(m_markerLine);
+        ++pending;
         logged = true;
         p = cr + 1;
     }
+    m_log.append(m_markerLine, pending);
     if (logged) {
         Q_EMIT logChanged();
     }

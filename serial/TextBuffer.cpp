@@ -10,18 +10,28 @@ TextBuffer::TextBuffer(qsizetype limit)
 {
 }
 
-void TextBuffer::append(const QString& more)
+void TextBuffer::append(const QString& more, qsizetype times)
 {
-    if (more.size() >= SharedChars) {
-        m_pieces.push_back(more);
-    } else if (!more.isEmpty()) {
-        if (m_pieces.empty() || m_pieces.back().size() >= BlockChars) {
-            m_pieces.emplace_back();
-            m_pieces.back().reserve(BlockChars);
-        }
-        m_pieces.back().append(more);
+    if (more.isEmpty() || times <= 0) {
+        return;
     }
-    m_size += more.size();
+    if (more.size() >= SharedChars) {
+        Piece* last = m_pieces.empty() ? nullptr : &m_pieces.back();
+        if (last && last->text.constData() == more.constData() && last->text.size() == more.size()) {
+            last->repeats += times;
+        } else {
+            m_pieces.push_back(Piece { more, times });
+        }
+    } else {
+        for (qsizetype t = 0; t < times; ++t) {
+            if (m_pieces.empty() || m_pieces.back().repeats != 1 || m_pieces.back().text.size() >= BlockChars) {
+                m_pieces.emplace_back();
+                m_pieces.back().text.reserve(BlockChars);
+            }
+            m_pieces.back().text.append(more);
+        }
+    }
+    m_size += more.size() * times;
     if (m_size <= m_limit) {
         return;
     }
@@ -33,6 +43,11 @@ void TextBuffer::append(const QString& more)
     while (m_skip >= m_pieces.front().size()) {
         m_skip -= m_pieces.front().size();
         m_pieces.pop_front();
+    }
+    Piece& front = m_pieces.front();
+    if (const qsizetype copies = m_skip / front.text.size(); copies > 0) {
+        front.repeats -= copies;
+        m_skip -= copies * front.text.size();
     }
 }
 
@@ -50,7 +65,11 @@ QString TextBuffer::tail(qsizetype n) const
     }
     qsizetype from = m_size + m_skip - n - before;
     for (; it != m_pieces.end(); ++it, from = 0) {
-        out += QStringView(*it).sliced(from);
+        const qsizetype length = it->text.size();
+        out += QStringView(it->text).sliced(from % length);
+        for (qsizetype copy = from / length + 1; copy < it->repeats; ++copy) {
+            out += it->text;
+        }
     }
     return out;
 }

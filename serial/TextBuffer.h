@@ -9,8 +9,8 @@ namespace comkeys {
 // A text that only grows at its end, as the log window holds it. It keeps at most `limit`
 // characters: past that its oldest quarter goes in one step. The text lives in pieces, so
 // neither appending nor trimming moves what is already kept, and a long text appended again
-// and again (a marker line) is kept shared rather than copied each time. Views follow it
-// through total() and clears().
+// and again (a marker line) is kept once with a count rather than copied or stored each time.
+// Views follow it through total() and clears().
 class TextBuffer {
 public:
     static constexpr qsizetype DefaultLimit = 4 * 1024 * 1024;
@@ -20,7 +20,8 @@ public:
     // The kept text, or its newest n characters.
     QString text() const { return tail(m_size); }
     QString tail(qsizetype n) const;
-    void append(const QString& more);
+    // `more`, `times` times over.
+    void append(const QString& more, qsizetype times = 1);
     void clear();
 
     // Characters ever appended since the last clear, trimmed ones included.
@@ -32,8 +33,14 @@ private:
     static constexpr qsizetype BlockChars = 64 * 1024;
     static constexpr qsizetype SharedChars = 512; // appended texts this long stay a piece of their own
 
+    struct Piece {
+        QString text;
+        qsizetype repeats = 1; // the text this many times over
+        qsizetype size() const { return text.size() * repeats; }
+    };
+
     qsizetype m_limit;
-    std::deque<QString> m_pieces;
+    std::deque<Piece> m_pieces;
     qsizetype m_skip = 0; // trimmed characters still at the front of the first piece
     qsizetype m_size = 0; // kept characters
     qsizetype m_trimmed = 0;

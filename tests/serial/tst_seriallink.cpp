@@ -352,6 +352,21 @@ private Q_SLOTS:
         QVERIFY(buffer.text().endsWith(QString(30, QChar(u'a' + 99 % 26))));
         buffer.append(QString(5000, u'z'));
         QCOMPARE(buffer.text(), QString(750, u'z'));
+        // A long line logged again and again, also many times in one call, between short texts.
+        QString line;
+        for (int i = 0; i < 600; ++i) {
+            line += QChar(u'A' + i % 26);
+        }
+        QString all = buffer.text();
+        for (const int times : { 1, 3, 1, 2 }) {
+            buffer.append(line, times);
+            buffer.append(QStringLiteral("<>"));
+            all += line.repeated(times) + QStringLiteral("<>");
+            QCOMPARE(buffer.text(), all.right(buffer.text().size()));
+            QCOMPARE(buffer.tail(650), all.right(650));
+        }
+        QCOMPARE(buffer.total(), 3000 + 5000 + 7 * 600 + 4 * 2);
+        QVERIFY(buffer.text().size() >= 750);
     }
 
     void receiveAndTransmitInterleave()

@@ -23,7 +23,7 @@ build: deps configure
 
 # Only what it runs: the tool and the simulator, not the tests.
 run: deps-run configure
-	@cmake --build $(BUILD) -j$(JOBS) --target comkeys comkeys-sim
+	@cmake --build $(BUILD) -j$(JOBS) --target comkeys-run
 	@scripts/run $(BUILD)/bin
 
 test: test-plain test-asan

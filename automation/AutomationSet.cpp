@@ -10,7 +10,7 @@
 namespace comkeys {
 
 namespace {
-    bool fail(QString* error, const QString& reason)
+    bool setError(QString* error, const QString& reason)
     {
         if (error) {
             *error = reason;
@@ -77,14 +77,14 @@ std::optional<Step> Step::parse(const QString& written, QString* error)
     if (verb == u"key") {
         const auto key = keyIndex(rest);
         if (!key) {
-            fail(error, QStringLiteral("“%1”：%2").arg(written, keyRange()));
+            setError(error, QStringLiteral("“%1”：%2").arg(written, keyRange()));
             return std::nullopt;
         }
         s.kind = Kind::SendKey;
         s.key = *key;
     } else if (verb == u"send") {
         if (rest.isEmpty()) {
-            fail(error, QStringLiteral("发送步骤没有命令文本"));
+            setError(error, QStringLiteral("发送步骤没有命令文本"));
             return std::nullopt;
         }
         s.kind = Kind::SendText;
@@ -92,7 +92,7 @@ std::optional<Step> Step::parse(const QString& written, QString* error)
     } else if (verb == u"wait") {
         const auto ms = millis(rest, 0, Sequence::MaxStepMs);
         if (!ms) {
-            fail(error, QStringLiteral("等待时间“%1”应是 0 到 %2 的毫秒数").arg(rest).arg(Sequence::MaxStepMs));
+            setError(error, QStringLiteral("等待时间“%1”应是 0 到 %2 的毫秒数").arg(rest).arg(Sequence::MaxStepMs));
             return std::nullopt;
         }
         s.kind = Kind::Wait;
@@ -102,7 +102,7 @@ std::optional<Step> Step::parse(const QString& written, QString* error)
         const auto [onTimeout, pattern] = word(afterTimeout);
         const auto ms = millis(timeout, 1, Sequence::MaxStepMs);
         if (!ms) {
-            fail(
+            setError(
                 error, QStringLiteral("等待回应的时间“%1”应是 1 到 %2 的毫秒数").arg(timeout).arg(Sequence::MaxStepMs));
             return std::nullopt;
         }
@@ -116,23 +116,23 @@ std::optional<Step> Step::parse(const QString& written, QString* error)
             bool ok = false;
             const int n = onTimeout.mid(5).toInt(&ok);
             if (!ok || n < 1) {
-                fail(error, QStringLiteral("“%1”不是有效的步骤编号").arg(onTimeout));
+                setError(error, QStringLiteral("“%1”不是有效的步骤编号").arg(onTimeout));
                 return std::nullopt;
             }
             s.onTimeout = OnTimeout::GoTo;
             s.gotoStep = n - 1;
         } else {
-            fail(error, QStringLiteral("超时后的处理“%1”应是 next、stop 或 goto:步骤编号").arg(onTimeout));
+            setError(error, QStringLiteral("超时后的处理“%1”应是 next、stop 或 goto:步骤编号").arg(onTimeout));
             return std::nullopt;
         }
         QString why;
         s.pattern = Pattern::parse(pattern.toString(), &why);
         if (!s.pattern) {
-            fail(error, why);
+            setError(error, why);
             return std::nullopt;
         }
     } else {
-        fail(error, QStringLiteral("未知的步骤“%1”（可用 key、send、wait、expect）").arg(verb));
+        setError(error, QStringLiteral("未知的步骤“%1”（可用 key、send、wait、expect）").arg(verb));
         return std::nullopt;
     }
     return s;
@@ -184,7 +184,7 @@ std::optional<AnswerRule> AnswerRule::parse(const QString& pattern, const QStrin
     QString why;
     const std::optional<Pattern> p = Pattern::parse(pattern, &why);
     if (!p) {
-        fail(error, why);
+        setError(error, why);
         return std::nullopt;
     }
     AnswerRule r;
@@ -193,7 +193,7 @@ std::optional<AnswerRule> AnswerRule::parse(const QString& pattern, const QStrin
     if (verb == u"key") {
         const auto key = keyIndex(rest);
         if (!key) {
-            fail(error, keyRange());
+            setError(error, keyRange());
             return std::nullopt;
         }
         r.action = Action::SendKey;
@@ -204,7 +204,7 @@ std::optional<AnswerRule> AnswerRule::parse(const QString& pattern, const QStrin
     } else if (verb == u"mark") {
         r.colour = QColor::fromString(rest);
         if (!r.colour.isValid()) {
-            fail(error, QStringLiteral("“%1”不是颜色（例如 #ff0000 或 red）").arg(rest));
+            setError(error, QStringLiteral("“%1”不是颜色（例如 #ff0000 或 red）").arg(rest));
             return std::nullopt;
         }
         r.action = Action::Mark;
@@ -215,7 +215,7 @@ std::optional<AnswerRule> AnswerRule::parse(const QString& pattern, const QStrin
     } else if (verb == u"stop-capture" && rest.isEmpty()) {
         r.action = Action::StopCapture;
     } else {
-        fail(error,
+        setError(error,
             QStringLiteral("未知的应答动作“%1”（可用 key、send、mark、count、stop-all、stop-capture）").arg(action));
         return std::nullopt;
     }

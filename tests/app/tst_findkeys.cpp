@@ -3,7 +3,6 @@
 #include "FindBar.h"
 #include "PrivateDesign.h"
 #include "ScriptedDialogs.h"
-#include "ShortcutDialog.h"
 #include "Startup.h"
 #include "TestFiles.h"
 #include "Widgets.h"
@@ -21,7 +20,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QKeySequenceEdit>
-#include <QTimer>
 
 using namespace comkeys;
 using comkeys::test::ScriptedDialogs;
@@ -290,19 +288,6 @@ private Q_SLOTS:
             QVERIFY2(m_dialogs->texts()[0].contains(refusal), qPrintable(m_dialogs->texts()[0]));
             QCOMPARE(m_window->keyShortcut(key), QKeySequence());
         }
-    }
-
-    void shortcutIsSetThroughItsDialog()
-    {
-        QTimer::singleShot(0, this, [] {
-            if (auto* dialog = qobject_cast<ShortcutDialog*>(QApplication::activeModalWidget())) {
-                QTest::keyClick(dialog->edit(), Qt::Key_F7, Qt::ControlModifier);
-                dialog->accept();
-            }
-        });
-        m_window->editKeyShortcut(3);
-        QCOMPARE(m_window->keyShortcut(3), QKeySequence(Qt::CTRL | Qt::Key_F7));
-        QVERIFY(m_window->keyButton(3)->toolTip().contains(QStringLiteral("Ctrl+F7")));
     }
 
     void shortcutsWorkOnTheirPageAndNeverWhileTyping()

@@ -353,10 +353,7 @@ private Q_SLOTS:
         buffer.append(QString(5000, u'z'));
         QCOMPARE(buffer.text(), QString(750, u'z'));
         // A long line logged again and again, also many times in one call, between short texts.
-        QString line;
-        for (int i = 0; i < 600; ++i) {
-            line += QChar(u'A' + i % 26);
-        }
+        const QString line = QString::fromLatin1(QByteArray("ABCDEFGHIJKLMNOPQRSTUVWXYZ").repeated(24).left(600));
         QString all = buffer.text();
         for (const int times : { 1, 3, 1, 2 }) {
             buffer.append(line, times);

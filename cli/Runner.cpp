@@ -258,14 +258,21 @@ namespace {
             clearProgress();
             const QString junit = m_options.value(QStringLiteral("junit"));
             QString error;
+            bool reported = true;
             if (!junit.isEmpty()
                 && !writeFileAtomically(junit, junitReport(m_sequence.name, m_steps, m_started), &error)) {
                 err(QStringLiteral("comkeys: JUnit 报告没有写成：%1").arg(error));
+                reported = false;
             }
             const QString csv = m_options.value(QStringLiteral("csv"));
             if (!csv.isEmpty()
                 && !writeFileAtomically(csv, QByteArray("\xEF\xBB\xBF") + m_link.transcript().csv(), &error)) {
                 err(QStringLiteral("comkeys: CSV 没有写成：%1").arg(error));
+                reported = false;
+            }
+            // A passing run whose report is missing must not look like a pass to CI.
+            if (!reported && code == Passed) {
+                code = m_code = CannotStart;
             }
             if (!m_quiet) {
                 const qint64 ms = m_started.msecsTo(QDateTime::currentDateTime());

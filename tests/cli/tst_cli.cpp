@@ -64,6 +64,8 @@ private Q_SLOTS:
             << QStringList { "--run", "nope", "--keys", "@keys.ini" } << 2 << QStringLiteral("（有：上电检查）");
         QTest::newRow("missing key set") << QStringList { "--run", "x", "--keys", "@none.ini" } << 2
                                          << QStringLiteral("不存在");
+        QTest::newRow("report not written") << QStringList { "--send", "\"AT\"", "--cr", "--expect", "OK", "--junit",
+            "/nonexistent/r.xml" } << 2 << QStringLiteral("JUnit 报告没有写成");
         QTest::newRow("bad pattern") << QStringList { "--send", "\"AT\"", "--expect", "re:(" } << 2
                                      << QStringLiteral("正则表达式有错");
     }

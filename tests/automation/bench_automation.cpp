@@ -3,6 +3,7 @@
 //   bench_automation ticks        500 ticks at 20 ms: lateness median / p99 / max, total time
 //   bench_automation late         a device that answers 100 ms late and reads slowly: skips, no burst
 //   bench_automation rules [SECS] a full-speed flood with no rules, then with 100: drain ratio, stalls
+#include "ScriptedDialogs.h"
 #include "AutomationEngine.h"
 #include "DeviceSimulator.h"
 #include "KeyTable.h"
@@ -24,14 +25,7 @@ using namespace comkeys;
 
 namespace {
 
-class SilentDialogs : public Dialogs {
-public:
-    MessageAnswer message(const QString&, const QString&, MessageIcon, MessageButtons) override
-    {
-        return MessageAnswer::No;
-    }
-    std::optional<QString> fileDialog(const FileDialogSettings&) override { return std::nullopt; }
-};
+using SilentDialogs = test::ScriptedDialogs; // answers No, cancels every file dialog
 
 struct Line {
     SharedState state;

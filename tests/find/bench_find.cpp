@@ -2,6 +2,7 @@
 //   bench_find
 // The record is filled directly (64 MiB of 80-character lines in 4 KiB chunks, as a flood
 // arrives); the display, the find bar and the filter view are the tool's own.
+#include "ScriptedDialogs.h"
 #include "FindBar.h"
 #include "PrivateDesign.h"
 #include "Startup.h"
@@ -26,11 +27,7 @@ using namespace comkeys;
 
 namespace {
 
-class SilentDialogs : public Dialogs {
-public:
-    MessageAnswer message(const QString&, const QString&, MessageIcon, MessageButtons) override { return MessageAnswer::No; }
-    std::optional<QString> fileDialog(const FileDialogSettings&) override { return std::nullopt; }
-};
+using SilentDialogs = test::ScriptedDialogs; // answers No, cancels every file dialog
 
 double cpuSeconds()
 {

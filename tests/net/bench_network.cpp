@@ -2,6 +2,7 @@
 // its pseudo-terminal directly, and through a real ser2net over raw TCP on 127.0.0.1, in turns
 // within one run, with the event loop's worst stall.
 //   bench_network [SECS]    seconds a turn (default 8); two turns each way
+#include "ScriptedDialogs.h"
 #include "PrivateDesign.h"
 #include "Ser2net.h"
 #include "Startup.h"
@@ -26,16 +27,7 @@ using namespace comkeys;
 
 namespace {
 
-class SilentDialogs : public Dialogs {
-public:
-    QStringList shown;
-    MessageAnswer message(const QString& text, const QString&, MessageIcon, MessageButtons) override
-    {
-        shown << text;
-        return MessageAnswer::No;
-    }
-    std::optional<QString> fileDialog(const FileDialogSettings&) override { return std::nullopt; }
-};
+using SilentDialogs = test::ScriptedDialogs; // answers No, cancels every file dialog
 
 // Times every event the window handles, in wall time and in the thread's own CPU time: on a
 // loaded machine a stall can be the scheduler's, not the window's work.

@@ -6,6 +6,7 @@
 //     record  the record alone (the baseline for memory)
 //     plot    the record with the plot window open and following
 //     open    the window opened on a record that already holds the ten minutes
+#include "ScriptedDialogs.h"
 #include "PlotWindow.h"
 
 #include <QApplication>
@@ -25,11 +26,7 @@ using namespace comkeys;
 
 namespace {
 
-class SilentDialogs : public Dialogs {
-public:
-    MessageAnswer message(const QString&, const QString&, MessageIcon, MessageButtons) override { return MessageAnswer::No; }
-    std::optional<QString> fileDialog(const FileDialogSettings&) override { return std::nullopt; }
-};
+using SilentDialogs = test::ScriptedDialogs; // answers No, cancels every file dialog
 
 qint64 rssKiB()
 {

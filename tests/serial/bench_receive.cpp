@@ -7,6 +7,7 @@
 //                                 paced11k-transcript (the same after a key press, with the
 //                                 收发记录 window open and the reply growing); latency;
 //                                 cat-plain, cat-lf or cat-crlf (a bare cat of the same flood)
+#include "ScriptedDialogs.h"
 #include "DeviceSimulator.h"
 #include "PrivateDesign.h"
 #include "Startup.h"
@@ -37,16 +38,7 @@ using namespace comkeys;
 
 namespace {
 
-class SilentDialogs : public Dialogs {
-public:
-    QStringList shown;
-    MessageAnswer message(const QString& text, const QString&, MessageIcon, MessageButtons) override
-    {
-        shown << text;
-        return MessageAnswer::No;
-    }
-    std::optional<QString> fileDialog(const FileDialogSettings&) override { return std::nullopt; }
-};
+using SilentDialogs = test::ScriptedDialogs; // answers No, cancels every file dialog
 
 qint64 peakRssKiB()
 {
@@ -305,8 +297,8 @@ int runWorkload(const QString& workload, double seconds)
         QCoreApplication::processEvents();
     }
     std::sort(pressNs.begin(), pressNs.end());
-    if (!dialogs.shown.isEmpty()) {
-        QTextStream(stderr) << "key press refused: " << dialogs.shown.constFirst() << "\n";
+    if (!dialogs.messages.isEmpty()) {
+        QTextStream(stderr) << "key press refused: " << dialogs.texts().constFirst() << "\n";
         return 1;
     }
     window.link().clearLog();

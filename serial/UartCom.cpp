@@ -281,7 +281,13 @@ qsizetype UartCom::readSome(char* into, qsizetype capacity)
     while (got < capacity) {
         const ssize_t n = ::read(m_fd, into + got, std::size_t(capacity - got));
         if (n > 0) {
-            got += n; // a terminal hands out a few KiB a read: go on until it has no more
+            got += n; // a terminal hands out a few KiB a read: go on while it has more
+            // Asked first: a read that finds nothing waits for the kernel's buffer worker,
+            // which costs a flood more than the read itself.
+            int queued = 0;
+            if (::ioctl(m_fd, FIONREAD, &queued) == 0 && queued == 0) {
+                break;
+            }
             continue;
         }
         if (n < 0 && errno == EINTR) {

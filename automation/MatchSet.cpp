@@ -6,6 +6,21 @@
 namespace comkeys {
 
 namespace {
+    // The first byte from `i` on that leads out of the start state, or the end. Four at a time:
+    // most received bytes begin no pattern, and these loads do not wait for each other.
+    qsizetype skipToLead(const std::array<bool, 256>& leads, QByteArrayView bytes, qsizetype i)
+    {
+        const auto* p = reinterpret_cast<const uchar*>(bytes.data());
+        const qsizetype n = bytes.size();
+        while (i + 4 <= n && !(leads[p[i]] | leads[p[i + 1]] | leads[p[i + 2]] | leads[p[i + 3]])) {
+            i += 4;
+        }
+        while (i < n && !leads[p[i]]) {
+            ++i;
+        }
+        return i;
+    }
+
     // Whether an expression means the same inside a group beside others: no back references,
     // recursion, verbs, quoting, comments or numbered groups it names.
     bool joinable(const QString& body)
@@ -79,6 +94,9 @@ void MatchSet::Automaton::build(bool foldCase)
     for (qint32& next : m_next) {
         next = next * 256 | ((m_output[std::size_t(next)] >= 0 || m_dictionary[std::size_t(next)] >= 0) ? 1 : 0);
     }
+    for (int c = 0; c < 256; ++c) {
+        m_leads[std::size_t(c)] = m_next[std::size_t(c)] != 0;
+    }
 }
 
 void MatchSet::Automaton::report(qint32 state, qint64 end, std::vector<int>& hits)
@@ -100,6 +118,11 @@ void MatchSet::Automaton::feed(QByteArrayView bytes, std::vector<int>& hits)
     const qint32* next = m_next.data();
     qint32 at = m_at;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
+        // In the start state, bytes that lead nowhere are passed over without the table, whose
+        // loads wait for each other.
+        if (at == 0 && (i = skipToLead(m_leads, bytes, i)) == bytes.size()) {
+            break;
+        }
         at = next[(at & ~0xFF) | uchar(bytes[i])];
         if (at & 1) {
             report(at >> 8, m_position + i + 1, hits);
@@ -109,13 +132,17 @@ void MatchSet::Automaton::feed(QByteArrayView bytes, std::vector<int>& hits)
     m_position += bytes.size();
 }
 
-void MatchSet::Automaton::feed(Automaton& a, Automaton& b, QByteArrayView bytes, std::vector<int>& hits)
+void MatchSet::Automaton::feed(Automaton& a, Automaton& b, const std::array<bool, 256>& leads, QByteArrayView bytes,
+                               std::vector<int>& hits)
 {
     const qint32* nextA = a.m_next.data();
     const qint32* nextB = b.m_next.data();
     qint32 atA = a.m_at;
     qint32 atB = b.m_at;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if ((atA | atB) == 0 && (i = skipToLead(leads, bytes, i)) == bytes.size()) {
+            break;
+        }
         const uchar c = uchar(bytes[i]);
         atA = nextA[(atA & ~0xFF) | c];
         atB = nextB[(atB & ~0xFF) | c];
@@ -160,6 +187,9 @@ MatchSet::MatchSet(const QList<Pattern>& patterns)
     }
     m_exact.build(false);
     m_noCase.build(true);
+    for (std::size_t c = 0; c < m_leads.size(); ++c) {
+        m_leads[c] = m_exact.leads()[c] || m_noCase.leads()[c];
+    }
     QStringList joined;
     for (const auto& [index, matcher] : m_single) {
         const Pattern& p = matcher.pattern();
@@ -196,7 +226,7 @@ const std::vector<int>& MatchSet::feed(const StreamMatcher::Chunk& chunk)
 {
     std::fill(m_hits.begin(), m_hits.end(), 0);
     if (!m_exact.isEmpty() && !m_noCase.isEmpty()) {
-        Automaton::feed(m_exact, m_noCase, chunk.bytes(), m_hits);
+        Automaton::feed(m_exact, m_noCase, m_leads, chunk.bytes(), m_hits);
     } else if (!m_exact.isEmpty()) {
         m_exact.feed(chunk.bytes(), m_hits);
     } else if (!m_noCase.isEmpty()) {

@@ -4,6 +4,7 @@
 
 #include <QList>
 
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -34,8 +35,11 @@ private:
         void build(bool foldCase);
         bool isEmpty() const { return m_slots.empty(); }
         void feed(QByteArrayView bytes, std::vector<int>& hits);
-        // Both automata in one pass over the bytes.
-        static void feed(Automaton& a, Automaton& b, QByteArrayView bytes, std::vector<int>& hits);
+        // Both automata in one pass over the bytes; `leads` holds the bytes either one's start
+        // state leaves on.
+        static void feed(Automaton& a, Automaton& b, const std::array<bool, 256>& leads, QByteArrayView bytes,
+                         std::vector<int>& hits);
+        const std::array<bool, 256>& leads() const { return m_leads; }
         void reset(int index);
 
     private:
@@ -50,6 +54,7 @@ private:
             qint64 lastEnd; // stream position after its last match
         };
         std::vector<Slot> m_slots;
+        std::array<bool, 256> m_leads {}; // the bytes the start state leaves on
         qint32 m_at = 0; // the current state's row in m_next, and its bit 0 as there
         qint64 m_position = 0;
         int states() const { return int(m_output.size()); }
@@ -59,6 +64,7 @@ private:
     std::vector<int> m_hits;
     Automaton m_exact;
     Automaton m_noCase;
+    std::array<bool, 256> m_leads {}; // of both automata
     // Regular expressions, and literals that did not fit an automaton.
     std::vector<std::pair<int, StreamMatcher>> m_single;
     std::vector<int> m_where; // per pattern: 0 exact, 1 no case, 2 single

@@ -4,6 +4,7 @@
 //   bench_automation late         a device that answers 100 ms late and reads slowly: skips, no burst
 //   bench_automation rules [SECS] a full-speed flood with no rules, then with 100: drain ratio, stalls
 #include "ScriptedDialogs.h"
+#include "FloodRules.h"
 #include "AutomationEngine.h"
 #include "DeviceSimulator.h"
 #include "KeyTable.h"
@@ -188,16 +189,8 @@ int runRules(double seconds)
     wait(300); // the flood under way
     const auto [bare, bareStall] = flood(line, seconds);
     std::printf("rules: flood without rules %.1f MB/s (longest loop gap %.1f ms)\n", bare / 1e6, bareStall);
-    // 100 rules of every action; the flood's alphabet and line ends make some match all the time.
     for (const bool withRegex : { false, true }) {
-        QList<AnswerRule> rules;
-        for (int i = 0; i < 100; ++i) {
-            const QString pattern = i % 10 == 0 ? QStringLiteral("hex:0D 0A")
-                : withRegex && i % 3 == 0       ? QStringLiteral("re:^[A-Z]{3}%1").arg(i % 7)
-                : i % 3 == 1                    ? QStringLiteral("nocase:xyz%1").arg(i)
-                                                : QStringLiteral("never-%1").arg(i);
-            rules << *AnswerRule::parse(pattern, i % 2 ? QStringLiteral("count") : QStringLiteral("mark #ff0000"));
-        }
+        const QList<AnswerRule> rules = test::floodRules(withRegex);
         line.engine.setRules(rules);
         const auto [ruled, ruledStall] = flood(line, seconds);
         qint64 fired = 0;

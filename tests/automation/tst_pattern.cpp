@@ -81,6 +81,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("stream");
         QTest::newRow("text, no case, hex") << QStringList { "OK", "nocase:ok", "hex:0D 0A", "nocase:K\r" }
                                             << QByteArray("OK\r\nok\r\nOk\rxOKk\r\n");
+        QTest::newRow("text only, long gaps") << QStringList { "abc", "bcd", "c" }
+                                              << QByteArray("zzzzzzzzabcdzzzzzzzzzabzzzzzzbcdzzzzzc");
+        QTest::newRow("no case only, long gaps") << QStringList { "nocase:aB", "nocase:b" }
+                                                 << QByteArray("zzzzzzzzAbzzzzzzzzzzaBzzzzzzzzB");
         QTest::newRow("regexes joined") << QStringList { "re:^[A-Z]{2}\\d", "re:(?i)ok$", "re:\\d+x", "re:^x|3", "OK" }
                                         << QByteArray("AB1 ok\rCD2\nOK\r12x 3");
         QTest::newRow("regexes at line start") << QStringList { "re:^AB", "re:^C+D$", "xy" }

@@ -6,8 +6,10 @@
 //                                 paced11k or paced100k (CPU share at a serial rate);
 //                                 paced11k-transcript (the same after a key press, with the
 //                                 收发记录 window open and the reply growing); latency;
-//                                 cat-plain, cat-lf or cat-crlf (a bare cat of the same flood)
+//                                 cat-plain, cat-lf or cat-crlf (a bare cat of the same flood);
+//                                 rules-text or rules-regex (the crlf flood with 100 answer rules)
 #include "ScriptedDialogs.h"
+#include "FloodRules.h"
 #include "DeviceSimulator.h"
 #include "PrivateDesign.h"
 #include "Startup.h"
@@ -27,6 +29,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
 #include <deque>
 #include <functional>
 #include <vector>
@@ -273,9 +276,10 @@ int runWorkload(const QString& workload, double seconds)
     }
 
     window.showLog();
-    const QString pattern = QStringList { QStringLiteral("lf"), QStringLiteral("crlf") }.contains(workload)
-        ? workload
-        : QStringLiteral("plain");
+    const bool rules = workload.startsWith(u"rules-");
+    const QString pattern = QStringList { QStringLiteral("lf"), QStringLiteral("crlf") }.contains(workload) ? workload
+        : rules                                                                                     ? QStringLiteral("crlf")
+                                                                                                    : QStringLiteral("plain");
     QProcess* sim = startSimulator(&window, link, {});
     if (!sim) {
         return 1;
@@ -322,6 +326,10 @@ int runWorkload(const QString& workload, double seconds)
         return 1;
     }
 #endif
+    if (rules) {
+        // Half of them mark what they find in the display: the window's share of the work.
+        window.automation().setRules(test::floodRules(workload == u"rules-regex"), 10);
+    }
     window.link().openPressed(QStringLiteral("COM1"), QStringLiteral("115200"));
     if (!window.uart().PortOpen()) {
         return 1;
@@ -407,12 +415,14 @@ int main(int argc, char* argv[])
     out.setRealNumberPrecision(2);
     // The tool beside a bare cat of the same flood, taken in turns so that a machine busy with
     // other work slows both alike; the median of three rounds each.
+    double stall = 0; // the last run's worst, if it says
     auto rate = [&](const QString& workload, double secs) {
         QProcess run;
         run.start(self, { workload, QString::number(secs) });
         run.waitForFinished(int(secs * 1000) + 60000);
         const QString line = QString::fromLocal8Bit(run.readAllStandardOutput()).trimmed();
         out << "  " << line << Qt::endl;
+        stall = line.section(QStringLiteral("worst stall "), 1).section(u' ', 0, 0).toDouble();
         return line.section(u' ', 1, 1).toDouble();
     };
     out << "side by side with cat (target: at least 0.90 of cat):" << Qt::endl;
@@ -428,6 +438,22 @@ int main(int argc, char* argv[])
         out << pattern << ": tool " << tool[1] << " MB/s, cat " << cat[1] << " MB/s, ratio "
             << (cat[1] > 0 ? tool[1] / cat[1] : 0) << Qt::endl;
     }
+    // The same flood with and without 100 answer rules, in turns.
+    out << "answer rules in the window (target: at least 0.80 of the flood without rules, no stall over 16 ms):" << Qt::endl;
+    std::array<std::vector<double>, 3> ruled;
+    double worstRuled = 0;
+    for (int round = 0; round < 3; ++round) {
+        for (std::size_t i = 0; i < ruled.size(); ++i) {
+            ruled[i].push_back(rate(std::array { QStringLiteral("crlf"), QStringLiteral("rules-text"), QStringLiteral("rules-regex") }[i],
+                                    std::min(seconds, 5.0)));
+            worstRuled = i > 0 ? std::max(worstRuled, stall) : worstRuled;
+        }
+    }
+    for (std::vector<double>& rates : ruled) {
+        std::sort(rates.begin(), rates.end());
+    }
+    out << "rules: text and hex " << ruled[1][1] / ruled[0][1] << ", a third regular expressions " << ruled[2][1] / ruled[0][1]
+        << " of the flood without rules (" << ruled[0][1] << " MB/s); worst stall with rules " << worstRuled << " ms" << Qt::endl;
     out << "targets: stalls under 50 ms; paced CPU at most 5 %; latency median at most 16 ms" << Qt::endl;
     int rc = 0;
     for (const char* workload : { "hex", "timestamps", "capture", "paced11k", "paced11k-transcript", "paced100k", "latency" }) {

@@ -214,7 +214,7 @@ int StreamMatcher::feedBytes(QByteArrayView chunk)
 
 int StreamMatcher::feed(const Chunk& chunk, const QString& contextAndChunk)
 {
-    if (m_pattern.kind() != Pattern::Kind::Regex || m_waiting) {
+    if (m_pattern.kind() != Pattern::Kind::Regex || m_waiting || chunk.bytes().isEmpty()) {
         return feed(chunk);
     }
     // Nothing pending: the shared string holds all this search needs, so nothing is copied.
@@ -234,7 +234,9 @@ int StreamMatcher::scan(const QString& subject, qsizetype from, bool shared)
         const QRegularExpressionMatch m = m_pattern.regex().match(subject, from,
             QRegularExpression::PartialPreferFirstMatch, QRegularExpression::DontCheckSubjectStringMatchOption);
         if (m.hasPartialMatch()) {
-            from = m.capturedStart();
+            // Not before where this search began: a look-behind or \B may have looked further
+            // back, and an empty subject gives no start at all (-1).
+            from = std::max(from, m.capturedStart());
             break;
         }
         if (!m.hasMatch()) {

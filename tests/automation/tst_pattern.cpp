@@ -89,6 +89,8 @@ private Q_SLOTS:
                                         << QByteArray("AB1 ok\rCD2\nOK\r12x 3");
         QTest::newRow("regexes at line start") << QStringList { "re:^AB", "re:^C+D$", "xy" }
                                                << QByteArray("AB\nCCD xAB\r\nCD\rxy");
+        QTest::newRow("regexes looking around") << QStringList { "re:(?<=x)ab", "re:\\Bcd", "re:^ef" }
+                                                << QByteArray("xab ab\nxcd cd\nef");
         QTest::newRow("regexes left alone") << QStringList { "re:(b)\\1", "re:b+c", "re:a{2}", "re:#" }
                                             << QByteArray("bb# xaa bbc");
     }

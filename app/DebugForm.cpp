@@ -81,3 +81,5 @@ void DebugForm::sync()
 }
 
 } // namespace comkeys
+
+#include "moc_DebugForm.cpp"

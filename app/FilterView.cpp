@@ -156,3 +156,5 @@ void FilterView::paintEvent(QPaintEvent* event)
 }
 
 } // namespace comkeys
+
+#include "moc_FilterView.cpp"

@@ -893,3 +893,5 @@ void AutomationWindow::commitRules()
 }
 
 } // namespace comkeys
+
+#include "moc_AutomationWindow.cpp"

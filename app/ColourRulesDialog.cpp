@@ -248,3 +248,5 @@ void ColourRulesDialog::removeRule()
 }
 
 } // namespace comkeys
+
+#include "moc_ColourRulesDialog.cpp"

@@ -82,3 +82,5 @@ void DebugForm::sync()
 }
 
 } // namespace comkeys
+
+#include "moc_DebugForm.cpp"

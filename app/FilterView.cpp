@@ -6,7 +6,7 @@
 namespace comkeys {
 
 namespace {
-    constexpr int Margin = 2;
+    constexpr int TextMargin = 2;
     constexpr qint64 FillBytes = 3 * 1024 * 1024; // the newest part of the record filtered at the start
 } // namespace
 
@@ -29,7 +29,7 @@ FilterView::FilterView(const LineRecord& record, QWidget* parent)
 void FilterView::resizeEvent(QResizeEvent* event)
 {
     QFrame::resizeEvent(event);
-    m_lines.setMetrics(QFontMetricsF(font()), contentsRect().width() - 2 * Margin);
+    m_lines.setMetrics(QFontMetricsF(font()), contentsRect().width() - 2 * TextMargin);
 }
 
 void FilterView::setFilter(const SearchPattern& pattern, RecordView view, qint64 fromEntry)
@@ -105,7 +105,7 @@ qint64 FilterView::lineCount() const
 
 int FilterView::visibleLines() const
 {
-    return std::max(1, int((contentsRect().height() - 2 * Margin) / QFontMetricsF(font()).lineSpacing()));
+    return std::max(1, int((contentsRect().height() - 2 * TextMargin) / QFontMetricsF(font()).lineSpacing()));
 }
 
 void FilterView::scrollBy(qint64 lines)
@@ -141,13 +141,13 @@ void FilterView::paintEvent(QPaintEvent* event)
     const QFontMetricsF metrics(font());
     const qint64 bottomTop = std::max(m_lines.firstLine(), m_lines.endLine() - visibleLines());
     const qint64 top = m_following ? bottomTop : std::clamp(m_top, m_lines.firstLine(), bottomTop);
-    qreal y = area.top() + Margin;
+    qreal y = area.top() + TextMargin;
     for (qint64 line = top; line < std::min(m_lines.endLine(), top + visibleLines() + 1); ++line) {
         QString shown = m_lines.text(m_lines.lineStart(line), m_lines.lineEnd(line));
         for (QChar& c : shown) {
             c = WrappedText::shown(c);
         }
-        painter.drawText(QPointF(area.left() + Margin, y + metrics.ascent()), shown);
+        painter.drawText(QPointF(area.left() + TextMargin, y + metrics.ascent()), shown);
         y += metrics.lineSpacing();
     }
     if (!area.contains(event->rect())) {
@@ -156,3 +156,5 @@ void FilterView::paintEvent(QPaintEvent* event)
 }
 
 } // namespace comkeys
+
+#include "moc_FilterView.cpp"

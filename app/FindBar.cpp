@@ -281,3 +281,5 @@ qint64 FindBar::sentBefore(const RecordMatch& match) const
 }
 
 } // namespace comkeys
+
+#include "moc_FindBar.cpp"

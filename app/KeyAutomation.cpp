@@ -116,3 +116,5 @@ void KeyAutomation::addKeyMenuEntries(QMenu& menu, int key, QWidget* parent)
 }
 
 } // namespace comkeys
+
+#include "moc_KeyAutomation.cpp"

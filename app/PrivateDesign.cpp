@@ -823,3 +823,5 @@ void PrivateDesign::readExtras(const Profile& profile)
 }
 
 } // namespace comkeys
+
+#include "moc_PrivateDesign.cpp"

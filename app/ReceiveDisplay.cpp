@@ -664,3 +664,5 @@ void ReceiveDisplay::contextMenuEvent(QContextMenuEvent* event)
 }
 
 } // namespace comkeys
+
+#include "moc_ReceiveDisplay.cpp"

@@ -140,3 +140,5 @@ void RepeatDialog::accept()
 }
 
 } // namespace comkeys
+
+#include "moc_RepeatDialog.cpp"

@@ -43,3 +43,5 @@ ShortcutDialog::ShortcutDialog(const QString& keyName, int page, const QKeySeque
 QKeySequence ShortcutDialog::keys() const { return m_edit->keySequence(); }
 
 } // namespace comkeys
+
+#include "moc_ShortcutDialog.cpp"

@@ -203,3 +203,5 @@ void TranscriptWindow::exportCsv()
 }
 
 } // namespace comkeys
+
+#include "moc_TranscriptWindow.cpp"

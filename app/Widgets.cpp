@@ -175,3 +175,5 @@ QIcon mainWindowIcon() { return drawIcons(false); }
 QIcon logWindowIcon() { return drawIcons(true); }
 
 } // namespace comkeys
+
+#include "moc_Widgets.cpp"

@@ -663,3 +663,5 @@ void AutomationEngine::onRecordAdded(qint64 n)
 }
 
 } // namespace comkeys
+
+#include "moc_AutomationEngine.cpp"

@@ -362,3 +362,5 @@ void RecordSearch::onAdded(qint64 n)
 }
 
 } // namespace comkeys
+
+#include "moc_RecordSearch.cpp"

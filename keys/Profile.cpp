@@ -10,6 +10,15 @@
 
 namespace comkeys {
 
+// One line of the file: [start, end) without its line end, which runs to next. Outside the
+// unnamed namespace because Profile::Scan holds it: so the file compiles in a unity batch too.
+struct LineSpan {
+    qsizetype start = 0;
+    qsizetype end = 0;
+    qsizetype next = 0;
+    bool hasEol() const { return next > end; }
+};
+
 namespace {
 
     constexpr char Gb18030[] = "GB18030";
@@ -59,14 +68,6 @@ namespace {
         }
         return true;
     }
-
-    // One line of the file: [start, end) without its line end, which runs to next.
-    struct LineSpan {
-        qsizetype start = 0;
-        qsizetype end = 0;
-        qsizetype next = 0;
-        bool hasEol() const { return next > end; }
-    };
 
     // Walks the lines of bytes from `from`; CR LF, CR and LF all end a line.
     class Lines {

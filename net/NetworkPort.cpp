@@ -559,3 +559,5 @@ void NetworkPort::onBytesWritten(qint64)
 }
 
 } // namespace comkeys
+
+#include "moc_NetworkPort.cpp"

@@ -584,3 +584,5 @@ void PlotWindow::exportCsv()
 }
 
 } // namespace comkeys
+
+#include "moc_PlotWindow.cpp"

@@ -85,3 +85,5 @@ void CaptureFile::fail(const QString& reason)
 }
 
 } // namespace comkeys
+
+#include "moc_CaptureFile.cpp"

@@ -292,3 +292,5 @@ void DeviceSimulator::vanish()
 }
 
 } // namespace comkeys
+
+#include "moc_DeviceSimulator.cpp"

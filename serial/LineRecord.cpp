@@ -94,3 +94,5 @@ QByteArray LineRecord::transcriptText() const
 }
 
 } // namespace comkeys
+
+#include "moc_LineRecord.cpp"

@@ -414,3 +414,5 @@ void SerialLink::clearLog()
 }
 
 } // namespace comkeys
+
+#include "moc_SerialLink.cpp"

@@ -130,3 +130,5 @@ QByteArray Transcript::csv() const
 }
 
 } // namespace comkeys
+
+#include "moc_Transcript.cpp"

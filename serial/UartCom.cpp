@@ -434,3 +434,5 @@ void UartCom::lose(const QString& reason)
 }
 
 } // namespace comkeys
+
+#include "moc_UartCom.cpp"

@@ -12,7 +12,7 @@ namespace {
     {
         const auto* p = reinterpret_cast<const uchar*>(bytes.data());
         const qsizetype n = bytes.size();
-        while (i + 4 <= n && !(leads[p[i]] | leads[p[i + 1]] | leads[p[i + 2]] | leads[p[i + 3]])) {
+        while (i + 4 <= n && (int(leads[p[i]]) | int(leads[p[i + 1]]) | int(leads[p[i + 2]]) | int(leads[p[i + 3]])) == 0) {
             i += 4;
         }
         while (i < n && !leads[p[i]]) {

@@ -1,6 +1,7 @@
 // Receive drain over the network: the same flood from comkeys-sim read by the real window from
 // its pseudo-terminal directly, and through a real ser2net over raw TCP on 127.0.0.1, in turns
-// within one run, with the event loop's worst stall.
+// within one run, with the event loop's worst stall; then a bare cat of each, the most either
+// way can give on this machine.
 //   bench_network [SECS]    seconds a turn (default 8); two turns each way
 #include "ScriptedDialogs.h"
 #include "PrivateDesign.h"
@@ -16,6 +17,7 @@
 #include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QThread>
 #include <QTimer>
 
 #include <array>
@@ -144,6 +146,37 @@ std::optional<Turn> drain(PrivateDesign& window, const QString& port, double sec
     return turn;
 }
 
+// A bare cat reading the flood for the given time (its stdin a socket when `device` is a
+// "/dev/tcp/HOST/PORT" of bash), in MB/s by the bytes it has read (/proc/PID/io).
+double bareCat(const QString& device, double seconds)
+{
+    QProcess cat;
+    cat.setStandardOutputFile(QProcess::nullDevice());
+    cat.start(QStringLiteral("bash"), { QStringLiteral("-c"), QStringLiteral("exec cat < \"$0\""), device });
+    if (!cat.waitForStarted()) {
+        return 0;
+    }
+    auto bytesRead = [&cat] {
+        QFile io(QStringLiteral("/proc/%1/io").arg(cat.processId()));
+        for (const QByteArray& line : io.open(QIODevice::ReadOnly) ? io.readAll().split('\n') : QByteArrayList()) {
+            if (line.startsWith("rchar:")) {
+                return line.mid(6).trimmed().toLongLong();
+            }
+        }
+        return qint64(-1);
+    };
+    QThread::msleep(300);
+    const qint64 before = bytesRead();
+    QElapsedTimer clock;
+    clock.start();
+    QThread::msleep(qint64(seconds * 1000));
+    const qint64 bytes = bytesRead() - before;
+    const double elapsed = double(clock.nsecsElapsed()) / 1e9;
+    cat.kill();
+    cat.waitForFinished();
+    return before < 0 ? 0 : double(bytes) / elapsed / 1e6;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -201,6 +234,16 @@ int main(int argc, char* argv[])
     }
     out << "network drain: " << network / local << " of the local one (target: at least 0.90); worst stall "
         << worst << " ms (target: under 16 ms)" << Qt::endl;
+    // What ser2net itself lets through: a reader that does nothing with the bytes, both ways.
+    double catLocal = 0;
+    double catNetwork = 0;
+    for (int round = 0; round < 2; ++round) {
+        catLocal += bareCat(device, seconds);
+        catNetwork += bareCat(QStringLiteral("/dev/tcp/127.0.0.1/%1").arg(ser2net.rawPort), seconds);
+    }
+    out << "bare cat: local pseudo-terminal " << catLocal / 2 << " MB/s, raw TCP through ser2net " << catNetwork / 2
+        << " MB/s (" << catNetwork / catLocal << " of the local one); the window takes " << local / catLocal
+        << " of the first, " << network / catNetwork << " of the second" << Qt::endl;
     sim.terminate();
     sim.waitForFinished();
     return 0;

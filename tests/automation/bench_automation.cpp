@@ -4,6 +4,7 @@
 //   bench_automation late         a device that answers 100 ms late and reads slowly: skips, no burst
 //   bench_automation rules [SECS] a full-speed flood with no rules, then with 100: drain ratio, stalls
 #include "ScriptedDialogs.h"
+#include "BenchProcesses.h"
 #include "FloodRules.h"
 #include "AutomationEngine.h"
 #include "DeviceSimulator.h"
@@ -53,22 +54,11 @@ double percentile(std::vector<double> v, double p)
     return v[std::min(v.size() - 1, std::size_t(p * double(v.size() - 1) + 0.5))];
 }
 
-QProcess* startSimulator(const QString& link, const QStringList& extra)
-{
-    auto* sim = new QProcess;
-    sim->start(QStringLiteral(COMKEYS_SIM), QStringList { QStringLiteral("--link"), link } + extra);
-    if (!sim->waitForStarted() || !sim->waitForReadyRead(5000)) {
-        delete sim;
-        return nullptr;
-    }
-    return sim;
-}
-
 int runTicks()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("dev"));
-    std::unique_ptr<QProcess> sim(startSimulator(path, {}));
+    std::unique_ptr<QProcess> sim(test::startSimulator(nullptr, { QStringLiteral("--link"), path }));
     if (!sim) {
         return 1;
     }
@@ -176,8 +166,8 @@ int runRules(double seconds)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("dev"));
-    std::unique_ptr<QProcess> sim(startSimulator(
-        path, { QStringLiteral("--flood"), QStringLiteral("0"), QStringLiteral("--pattern"), QStringLiteral("crlf") }));
+    std::unique_ptr<QProcess> sim(test::startSimulator(
+        nullptr, { QStringLiteral("--link"), path, QStringLiteral("--flood"), QStringLiteral("0"), QStringLiteral("--pattern"), QStringLiteral("crlf") }));
     if (!sim) {
         return 1;
     }

@@ -3,6 +3,7 @@
 // The record is filled directly (64 MiB of 80-character lines in 4 KiB chunks, as a flood
 // arrives); the display, the find bar and the filter view are the tool's own.
 #include "ScriptedDialogs.h"
+#include "BenchProcesses.h"
 #include "FindBar.h"
 #include "PrivateDesign.h"
 #include "Startup.h"
@@ -21,21 +22,12 @@
 #include <QTextStream>
 #include <QTimer>
 
-#include <sys/resource.h>
-
 using namespace comkeys;
 
 namespace {
 
 using SilentDialogs = test::ScriptedDialogs; // answers No, cancels every file dialog
-
-double cpuSeconds()
-{
-    rusage usage {};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+using test::cpuSeconds;
 
 // Line i: 80 characters ending in CR LF; every 1000th says ERROR with its number (about 13 in
 // every megabyte; "ERROR 4", which the hex case looks for, only in the record's middle).

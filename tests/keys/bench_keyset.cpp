@@ -1,5 +1,6 @@
 // Times WriteKeySet and ReadKeySet for a full key set on real files, and focus changes between
 // command boxes of the real main window (each writes the whole key set).
+#include "BenchProcesses.h"
 #include "KeySet.h"
 #include "KeySetFiles.h"
 #include "PrivateDesign.h"
@@ -33,19 +34,7 @@ public:
     std::array<QString, KeyCount> commands;
 };
 
-qint64 statusKiB(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field)) {
-            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong();
-        }
-    }
-    return -1;
-}
+using test::statusKiB;
 
 struct YesDialogs : Dialogs {
     QString file;

@@ -4,6 +4,7 @@
 // way can give on this machine.
 //   bench_network [SECS]    seconds a turn (default 8); two turns each way
 #include "ScriptedDialogs.h"
+#include "BenchProcesses.h"
 #include "PrivateDesign.h"
 #include "Ser2net.h"
 #include "Startup.h"
@@ -23,13 +24,12 @@
 #include <array>
 #include <ctime>
 
-#include <unistd.h>
-
 using namespace comkeys;
 
 namespace {
 
 using SilentDialogs = test::ScriptedDialogs; // answers No, cancels every file dialog
+using test::cpuSeconds;
 
 // Times every event the window handles, in wall time and in the thread's own CPU time: on a
 // loaded machine a stall can be the scheduler's, not the window's work.
@@ -65,20 +65,6 @@ private:
     }
     int m_depth = 0;
 };
-
-// CPU seconds (user and system) a process has used so far, from /proc: the kernel's side of
-// reading and writing counts as much as the program's own.
-double cpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    const QByteArray line = stat.readAll();
-    // Fields after the command name, which is in parentheses and may hold spaces.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    return fields.size() > 12 ? double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK)) : 0;
-}
 
 struct Turn {
     double megabytesPerSecond = 0;
@@ -156,15 +142,7 @@ double bareCat(const QString& device, double seconds)
     if (!cat.waitForStarted()) {
         return 0;
     }
-    auto bytesRead = [&cat] {
-        QFile io(QStringLiteral("/proc/%1/io").arg(cat.processId()));
-        for (const QByteArray& line : io.open(QIODevice::ReadOnly) ? io.readAll().split('\n') : QByteArrayList()) {
-            if (line.startsWith("rchar:")) {
-                return line.mid(6).trimmed().toLongLong();
-            }
-        }
-        return qint64(-1);
-    };
+    auto bytesRead = [&cat] { return test::bytesRead(cat.processId()); };
     QThread::msleep(300);
     const qint64 before = bytesRead();
     QElapsedTimer clock;
@@ -190,10 +168,9 @@ int main(int argc, char* argv[])
 
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("flood"));
-    QProcess sim;
-    sim.start(QStringLiteral(COMKEYS_SIM), { QStringLiteral("--link"), link, QStringLiteral("--flood"), QStringLiteral("0"),
-                                             QStringLiteral("--pattern"), QStringLiteral("plain") });
-    if (!sim.waitForStarted() || !sim.waitForReadyRead(5000)) {
+    QProcess* sim = test::startSimulator(&app, { QStringLiteral("--link"), link, QStringLiteral("--flood"), QStringLiteral("0"),
+                                                 QStringLiteral("--pattern"), QStringLiteral("plain") });
+    if (!sim) {
         QTextStream(stderr) << "cannot start comkeys-sim\n";
         return 1;
     }
@@ -219,7 +196,7 @@ int main(int argc, char* argv[])
     for (int round = 0; round < 2; ++round) {
         for (const bool overTcp : { false, true }) {
             const std::optional<Turn> t = drain(window, overTcp ? ser2net.url(false) : device, seconds,
-                                                      { QCoreApplication::applicationPid(), sim.processId(), ser2net.processId() });
+                                                      { QCoreApplication::applicationPid(), sim->processId(), ser2net.processId() });
             if (!t) {
                 return 1;
             }
@@ -244,7 +221,7 @@ int main(int argc, char* argv[])
     out << "bare cat: local pseudo-terminal " << catLocal / 2 << " MB/s, raw TCP through ser2net " << catNetwork / 2
         << " MB/s (" << catNetwork / catLocal << " of the local one); the window takes " << local / catLocal
         << " of the first, " << network / catNetwork << " of the second" << Qt::endl;
-    sim.terminate();
-    sim.waitForFinished();
+    sim->terminate();
+    sim->waitForFinished();
     return 0;
 }

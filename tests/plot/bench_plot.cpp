@@ -7,6 +7,7 @@
 //     plot    the record with the plot window open and following
 //     open    the window opened on a record that already holds the ten minutes
 #include "ScriptedDialogs.h"
+#include "BenchProcesses.h"
 #include "PlotWindow.h"
 
 #include <QApplication>
@@ -27,20 +28,6 @@ using namespace comkeys;
 namespace {
 
 using SilentDialogs = test::ScriptedDialogs; // answers No, cancels every file dialog
-
-qint64 rssKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:")) {
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-        }
-    }
-    return -1;
-}
 
 // What a device polled for three quantities prints, chunked as a serial read would return it.
 class Device {
@@ -191,7 +178,7 @@ int runWorkload(const QString& workload, int linesPerSecond, int minutes)
         out << "plot: window opened and first painted in " << first.elapsed() << " ms\n";
     }
     QApplication::processEvents();
-    const qint64 rssBefore = rssKiB();
+    const qint64 rssBefore = test::statusKiB("VmRSS:");
     StallWatch stalls;
     // The watch's timer running before anything is measured.
     QEventLoop settle;
@@ -234,7 +221,7 @@ int runWorkload(const QString& workload, int linesPerSecond, int minutes)
             window->view()->viewport()->repaint();
         }
     }
-    const qint64 rssAfter = rssKiB();
+    const qint64 rssAfter = test::statusKiB("VmRSS:");
     out << "worst stall " << QString::number(stalls.worst(), 'f', 1) << " ms (at "
         << QString::number(stalls.worstAt() / 1000, 'f', 1) << " s; 99.9th percentile "
         << QString::number(stalls.percentile(0.999), 'f', 1) << " ms, " << stalls.over(16) << " over 16 ms), ";

@@ -9,6 +9,7 @@
 //                                 cat-plain, cat-lf or cat-crlf (a bare cat of the same flood);
 //                                 rules-text or rules-regex (the crlf flood with 100 answer rules)
 #include "ScriptedDialogs.h"
+#include "BenchProcesses.h"
 #include "FloodRules.h"
 #include "DeviceSimulator.h"
 #include "PrivateDesign.h"
@@ -34,52 +35,18 @@
 #include <functional>
 #include <vector>
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 using namespace comkeys;
 
 namespace {
 
 using SilentDialogs = test::ScriptedDialogs; // answers No, cancels every file dialog
-
-qint64 peakRssKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:")) {
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-        }
-    }
-    return -1;
-}
-
-double cpuSeconds()
-{
-    rusage usage {};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+using test::cpuSeconds;
 
 // What the simulator's plain flood sends: its alphabet, over and over.
 char floodByte(qint64 i)
 {
     static constexpr char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     return Alphabet[i % (sizeof Alphabet - 1)];
-}
-
-QProcess* startSimulator(QObject* owner, const QString& link, const QStringList& extra)
-{
-    auto* sim = new QProcess(owner);
-    sim->start(QStringLiteral(COMKEYS_SIM), QStringList { QStringLiteral("--link"), link } + extra);
-    if (!sim->waitForStarted() || !sim->waitForReadyRead(5000)) {
-        return nullptr;
-    }
-    return sim;
 }
 
 // Bytes on the line to pixels: an in-process device writes a paced stream (about 115200 baud
@@ -159,53 +126,35 @@ int runLatency(PrivateDesign& window, double seconds)
 // on this machine now, read back from the bytes cat has read (/proc/PID/io).
 int runCat(const QString& pattern, double seconds)
 {
-    QProcess sim;
-    sim.start(QStringLiteral(COMKEYS_SIM), { QStringLiteral("--flood"), QStringLiteral("0"), QStringLiteral("--pattern"), pattern });
-    if (!sim.waitForStarted() || !sim.waitForReadyRead(5000)) {
+    QObject owner;
+    QProcess* sim = test::startSimulator(&owner, { QStringLiteral("--flood"), QStringLiteral("0"), QStringLiteral("--pattern"), pattern });
+    if (!sim) {
         return 1;
     }
-    const QString device = QString::fromLocal8Bit(sim.readLine().trimmed());
+    const QString device = QString::fromLocal8Bit(sim->readLine().trimmed());
     QProcess cat;
     cat.setStandardOutputFile(QProcess::nullDevice());
     cat.start(QStringLiteral("cat"), { device });
     if (!cat.waitForStarted()) {
         return 1;
     }
-    auto cpu = [](const QProcess& process) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(process.processId()));
-        if (!stat.open(QIODevice::ReadOnly)) {
-            return 0.0;
-        }
-        const QList<QByteArray> fields = stat.readAll().split(' ');
-        return fields.size() > 15 ? double(fields[13].toLongLong() + fields[14].toLongLong()) / double(::sysconf(_SC_CLK_TCK)) : 0.0;
-    };
-    auto bytesRead = [&cat] {
-        QFile io(QStringLiteral("/proc/%1/io").arg(cat.processId()));
-        if (!io.open(QIODevice::ReadOnly)) {
-            return qint64(-1);
-        }
-        for (const QByteArray& line : io.readAll().split('\n')) {
-            if (line.startsWith("rchar:")) {
-                return line.mid(6).trimmed().toLongLong();
-            }
-        }
-        return qint64(-1);
-    };
+    auto cpu = [](const QProcess& process) { return cpuSeconds(process.processId()); };
+    auto bytesRead = [&cat] { return test::bytesRead(cat.processId()); };
     QThread::msleep(300);
     const qint64 before = bytesRead();
     const double cpuBefore = cpu(cat);
-    const double simBefore = cpu(sim);
+    const double simBefore = cpu(*sim);
     QElapsedTimer clock;
     clock.start();
     QThread::msleep(qint64(seconds * 1000));
     const qint64 bytes = bytesRead() - before;
     const double elapsed = double(clock.nsecsElapsed()) / 1e9;
     const double cpuUsed = cpu(cat) - cpuBefore;
-    const double simUsed = cpu(sim) - simBefore;
+    const double simUsed = cpu(*sim) - simBefore;
     cat.kill();
     cat.waitForFinished();
-    sim.terminate();
-    sim.waitForFinished();
+    sim->terminate();
+    sim->waitForFinished();
     QTextStream out(stdout);
     out.setRealNumberNotation(QTextStream::FixedNotation);
     out.setRealNumberPrecision(2);
@@ -240,7 +189,7 @@ int runWorkload(const QString& workload, double seconds)
     if (paced) {
         const bool transcript = workload.endsWith(QStringLiteral("-transcript"));
         const QString rate = workload.startsWith(QStringLiteral("paced11k")) ? QStringLiteral("11520") : QStringLiteral("102400");
-        QProcess* sim = startSimulator(&window, link, { QStringLiteral("--flood"), rate, QStringLiteral("--pattern"), QStringLiteral("crlf") });
+        QProcess* sim = test::startSimulator(&window, { QStringLiteral("--link"), link, QStringLiteral("--flood"), rate, QStringLiteral("--pattern"), QStringLiteral("crlf") });
         if (!sim) {
             return 1;
         }
@@ -280,7 +229,7 @@ int runWorkload(const QString& workload, double seconds)
     const QString pattern = QStringList { QStringLiteral("lf"), QStringLiteral("crlf") }.contains(workload) ? workload
         : rules                                                                                     ? QStringLiteral("crlf")
                                                                                                     : QStringLiteral("plain");
-    QProcess* sim = startSimulator(&window, link, {});
+    QProcess* sim = test::startSimulator(&window, { QStringLiteral("--link"), link });
     if (!sim) {
         return 1;
     }
@@ -312,7 +261,7 @@ int runWorkload(const QString& workload, double seconds)
     sim->terminate();
     sim->waitForFinished();
     (void)window.uart().setPortOpen(false);
-    if (!startSimulator(&window, link, { QStringLiteral("--flood"), QStringLiteral("0"), QStringLiteral("--pattern"), pattern })) {
+    if (!test::startSimulator(&window, { QStringLiteral("--link"), link, QStringLiteral("--flood"), QStringLiteral("0"), QStringLiteral("--pattern"), pattern })) {
         return 1;
     }
 #ifdef COMKEYS_BENCH_VIEWS
@@ -361,7 +310,7 @@ int runWorkload(const QString& workload, double seconds)
     out << workload << ": " << double(bytes) / elapsed / 1e6 << " MB/s (" << bytes << " bytes) over " << elapsed << " s, CPU " << cpuUsed * 1e9 / double(std::max<qint64>(bytes, 1))
         << " ns a byte, worst stall "
         << double(std::max<qint64>(0, worstGap - 5'000'000)) / 1e6 << " ms, peak memory "
-        << double(peakRssKiB()) / 1024 << " MiB";
+        << double(test::statusKiB("VmHWM:")) / 1024 << " MiB";
     out << ", log box " << window.debugForm()->text1()->blockCount() << " lines";
     out << "; key press " << double(pressNs[pressNs.size() / 2]) / 1000 << " us median, "
         << double(pressNs.back()) / 1000 << " us worst";

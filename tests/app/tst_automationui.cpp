@@ -3,6 +3,7 @@
 #include "PrivateDesign.h"
 #include "RepeatDialog.h"
 #include "ScriptedDialogs.h"
+#include "WindowTest.h"
 #include "TestFiles.h"
 #include "Widgets.h"
 
@@ -26,32 +27,17 @@ using comkeys::test::ScriptedDialogs;
 
 // Keys, repeats, sequences and automatic answers driven through the real windows against the
 // simulator.
-class TestAutomationUi : public QObject {
+class TestAutomationUi : public comkeys::test::WindowTest {
     Q_OBJECT
 private Q_SLOTS:
     void init()
     {
-        m_dir.reset(new QTemporaryDir);
-        QDir(m_dir->path()).mkdir(QStringLiteral("Modules"));
-        QDir(m_dir->path()).mkdir(QStringLiteral("Ports"));
-        m_sim.reset(new DeviceSimulator);
-        QVERIFY(m_sim->start());
-        QVERIFY(QFile::link(m_sim->devicePath(), m_dir->filePath(QStringLiteral("Ports/COM1"))));
-        m_dialogs.reset(new ScriptedDialogs);
-        m_window.reset(new PrivateDesign(*m_dialogs, m_dir->path()));
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        m_window->keyText(0)->setText(QStringLiteral("\"AT\""));
-        m_window->findChild<QCheckBox*>(QStringLiteral("Enter_Check"))->setChecked(true);
-        QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("SaveCmd_3")), Qt::LeftButton);
-        QVERIFY(m_window->uart().PortOpen());
+        openWindow();
+        setUpAT();
+        openOnSimulator();
     }
 
-    void cleanup()
-    {
-        m_window.reset();
-        m_sim.reset();
-    }
+    void cleanup() { closeWindow(); }
 
     void repeatDialogRefusesBadInput_data()
     {
@@ -275,11 +261,6 @@ private:
         QTest::mouseClick(buttonNamed(window, change < 0 ? QStringLiteral("添加步骤") : QStringLiteral("修改步骤")),
                           Qt::LeftButton);
     }
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
-    std::unique_ptr<PrivateDesign> m_window;
-    std::unique_ptr<DeviceSimulator> m_sim;
 };
 
 QTEST_MAIN(TestAutomationUi)

@@ -3,6 +3,7 @@
 #include "FindBar.h"
 #include "PrivateDesign.h"
 #include "ScriptedDialogs.h"
+#include "WindowTest.h"
 #include "Startup.h"
 #include "TestFiles.h"
 #include "Widgets.h"
@@ -26,7 +27,7 @@ using comkeys::test::ScriptedDialogs;
 
 Q_DECLARE_METATYPE(ReceiveDisplay::View)
 
-class TestFindKeys : public QObject {
+class TestFindKeys : public comkeys::test::WindowTest {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase()
@@ -36,23 +37,8 @@ private Q_SLOTS:
         installFontSubstitutions();
     }
 
-    void init()
-    {
-        PrivateDesign::userSettings().clear();
-        m_dir.reset(new QTemporaryDir);
-        QDir(m_dir->path()).mkdir(QStringLiteral("Modules"));
-        QDir(m_dir->path()).mkdir(QStringLiteral("Ports"));
-        m_dialogs.reset(new ScriptedDialogs);
-        m_window.reset(new PrivateDesign(*m_dialogs, m_dir->path()));
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-    }
-
-    void cleanup()
-    {
-        m_window.reset();
-        m_sim.reset();
-    }
+    void init() { openWindow(); }
+    void cleanup() { closeWindow(); }
 
     // Find.
 
@@ -370,21 +356,6 @@ private Q_SLOTS:
         QCOMPARE(m_dialogs->messages.size(), 2);
         QVERIFY2(m_dialogs->texts()[1].contains(QStringLiteral("按键 2")), qPrintable(m_dialogs->texts()[1]));
     }
-
-private:
-    void openOnSimulator()
-    {
-        m_sim.reset(new DeviceSimulator);
-        QVERIFY(m_sim->start());
-        QVERIFY(QFile::link(m_sim->devicePath(), m_dir->filePath(QStringLiteral("Ports/COM1"))));
-        QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("SaveCmd_3")), Qt::LeftButton);
-        QVERIFY(m_window->uart().PortOpen());
-    }
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
-    std::unique_ptr<PrivateDesign> m_window;
-    std::unique_ptr<DeviceSimulator> m_sim;
 };
 
 QTEST_MAIN(TestFindKeys)

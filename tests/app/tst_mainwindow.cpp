@@ -2,6 +2,7 @@
 #include "KeyGrid.h"
 #include "PrivateDesign.h"
 #include "ScriptedDialogs.h"
+#include "WindowTest.h"
 #include "SmallDisk.h"
 #include "Startup.h"
 #include "TestFiles.h"
@@ -53,7 +54,7 @@ QByteArray readBack(const QString& text)
 }
 } // namespace
 
-class TestMainWindow : public QObject {
+class TestMainWindow : public comkeys::test::WindowTest {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase()
@@ -65,23 +66,8 @@ private Q_SLOTS:
         QDir().mkpath(buildFolder());
     }
 
-    void init()
-    {
-        PrivateDesign::userSettings().clear();
-        m_dir.reset(new QTemporaryDir);
-        QDir(m_dir->path()).mkdir(QStringLiteral("Modules"));
-        QDir(m_dir->path()).mkdir(QStringLiteral("Ports"));
-        m_dialogs.reset(new ScriptedDialogs);
-        m_window.reset(new PrivateDesign(*m_dialogs, m_dir->path()));
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-    }
-
-    void cleanup()
-    {
-        m_window.reset();
-        m_sim.reset();
-    }
+    void init() { openWindow(); }
+    void cleanup() { closeWindow(); }
 
     // Start-up.
 
@@ -800,30 +786,11 @@ private Q_SLOTS:
     }
 
 private:
-    void openOnSimulator()
-    {
-        if (!m_sim) {
-            m_sim.reset(new DeviceSimulator);
-            QVERIFY(m_sim->start());
-            QVERIFY(QFile::link(m_sim->devicePath(), m_dir->filePath(QStringLiteral("Ports/COM1"))));
-        }
-        QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("SaveCmd_3")), Qt::LeftButton);
-        QVERIFY(m_window->uart().PortOpen());
-        QCOMPARE(m_window->findChild<QLabel*>(QStringLiteral("ConnectLab"))->palette().color(QPalette::WindowText), QColor(0, 128, 0));
-        QCOMPARE(m_window->findChild<StatusCircle*>(QStringLiteral("Shape1"))->fillColor(), QColor(0, 255, 0));
-    }
-
     void pressAT()
     {
-        m_window->keyText(0)->setText(QStringLiteral("\"AT\""));
-        m_window->findChild<QCheckBox*>(QStringLiteral("Enter_Check"))->setChecked(true);
+        setUpAT();
         QTest::mouseClick(m_window->keyButton(0), Qt::LeftButton);
     }
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<ScriptedDialogs> m_dialogs;
-    std::unique_ptr<PrivateDesign> m_window;
-    std::unique_ptr<DeviceSimulator> m_sim;
 };
 
 QTEST_MAIN(TestMainWindow)

@@ -4,7 +4,7 @@
 //   bench_automation late         a device that answers 100 ms late and reads slowly: skips, no burst
 //   bench_automation rules [SECS] a full-speed flood with no rules, then with 100: drain ratio, stalls
 #include "ScriptedDialogs.h"
-#include "BenchProcesses.h"
+#include "BenchTools.h"
 #include "FloodRules.h"
 #include "AutomationEngine.h"
 #include "DeviceSimulator.h"
@@ -148,19 +148,10 @@ std::pair<double, double> flood(Line& line, double seconds)
     const qint64 before = line.link.record().receivedTotal();
     QElapsedTimer clock;
     clock.start();
-    qint64 last = 0;
-    qint64 longest = 0;
-    QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - last);
-        last = now;
-    });
-    probe.start(1);
+    const test::LoopGaps gaps(1);
     wait(int(seconds * 1000));
     const double rate = double(line.link.record().receivedTotal() - before) / (double(clock.nsecsElapsed()) / 1e9);
-    return { rate, double(longest) / 1e6 };
+    return { rate, gaps.longestGapMs() };
 }
 
 int runRules(double seconds)

@@ -3,7 +3,7 @@
 // The record is filled directly (64 MiB of 80-character lines in 4 KiB chunks, as a flood
 // arrives); the display, the find bar and the filter view are the tool's own.
 #include "ScriptedDialogs.h"
-#include "BenchProcesses.h"
+#include "BenchTools.h"
 #include "FindBar.h"
 #include "PrivateDesign.h"
 #include "Startup.h"

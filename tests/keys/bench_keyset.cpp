@@ -1,6 +1,6 @@
 // Times WriteKeySet and ReadKeySet for a full key set on real files, and focus changes between
 // command boxes of the real main window (each writes the whole key set).
-#include "BenchProcesses.h"
+#include "BenchTools.h"
 #include "KeySet.h"
 #include "KeySetFiles.h"
 #include "PrivateDesign.h"

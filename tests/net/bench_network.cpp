@@ -4,7 +4,7 @@
 // way can give on this machine.
 //   bench_network [SECS]    seconds a turn (default 8); two turns each way
 #include "ScriptedDialogs.h"
-#include "BenchProcesses.h"
+#include "BenchTools.h"
 #include "PrivateDesign.h"
 #include "Ser2net.h"
 #include "Startup.h"
@@ -104,16 +104,7 @@ std::optional<Turn> drain(PrivateDesign& window, const QString& port, double sec
     }
     QElapsedTimer clock;
     clock.start();
-    qint64 lastTick = 0;
-    qint64 worstGap = 0;
-    QTimer ticker;
-    ticker.setInterval(5);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        worstGap = std::max(worstGap, now - lastTick);
-        lastTick = now;
-    });
-    ticker.start();
+    const test::LoopGaps gaps(5);
     QEventLoop loop;
     QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);
     loop.exec();
@@ -123,7 +114,7 @@ std::optional<Turn> drain(PrivateDesign& window, const QString& port, double sec
     for (std::size_t i = 0; i < pids.size(); ++i) {
         cpu[i] = bytes > 0 ? (cpuSeconds(pids[i]) - cpu[i]) * 1000 / (double(bytes) / 1e6) : 0;
     }
-    const Turn turn { double(bytes) / elapsed / 1e6, double(std::max<qint64>(0, worstGap - 5'000'000)) / 1e6,
+    const Turn turn { double(bytes) / elapsed / 1e6, gaps.longestStallMs(),
                       double(timed->longestWallNs) / 1e6, double(timed->longestCpuNs) / 1e6,
                       reads > 0 ? double(bytes) / double(reads) / 1024 : 0, cpu };
     window.link().closePressed();

@@ -7,7 +7,7 @@
 //     plot    the record with the plot window open and following
 //     open    the window opened on a record that already holds the ten minutes
 #include "ScriptedDialogs.h"
-#include "BenchProcesses.h"
+#include "BenchTools.h"
 #include "PlotWindow.h"
 
 #include <QApplication>

@@ -9,7 +9,7 @@
 //                                 cat-plain, cat-lf or cat-crlf (a bare cat of the same flood);
 //                                 rules-text or rules-regex (the crlf flood with 100 answer rules)
 #include "ScriptedDialogs.h"
-#include "BenchProcesses.h"
+#include "BenchTools.h"
 #include "FloodRules.h"
 #include "DeviceSimulator.h"
 #include "PrivateDesign.h"
@@ -288,17 +288,7 @@ int runWorkload(const QString& workload, double seconds)
     const double cpuStart = cpuSeconds();
     QElapsedTimer clock;
     clock.start();
-    qint64 lastTick = 0;
-    qint64 worstGap = 0;
-    QTimer ticker;
-    ticker.setInterval(5);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        worstGap = std::max(worstGap, now - lastTick);
-        lastTick = now;
-    });
-    ticker.start();
-    lastTick = clock.nsecsElapsed();
+    const test::LoopGaps gaps(5);
     QEventLoop loop; // not the application's: quitting that would close the windows
     QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);
     loop.exec();
@@ -309,7 +299,7 @@ int runWorkload(const QString& workload, double seconds)
 
     out << workload << ": " << double(bytes) / elapsed / 1e6 << " MB/s (" << bytes << " bytes) over " << elapsed << " s, CPU " << cpuUsed * 1e9 / double(std::max<qint64>(bytes, 1))
         << " ns a byte, worst stall "
-        << double(std::max<qint64>(0, worstGap - 5'000'000)) / 1e6 << " ms, peak memory "
+        << gaps.longestStallMs() << " ms, peak memory "
         << double(test::statusKiB("VmHWM:")) / 1024 << " MiB";
     out << ", log box " << window.debugForm()->text1()->blockCount() << " lines";
     out << "; key press " << double(pressNs[pressNs.size() / 2]) / 1000 << " us median, "

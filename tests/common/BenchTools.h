@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTimer>
+
+#include <algorithm>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -68,5 +72,31 @@ inline QProcess* startSimulator(QObject* owner, const QStringList& arguments)
     return sim;
 }
 #endif
+
+// Ticks every `intervalMs` from its making and keeps the longest time between two ticks: how long
+// the event loop kept a timer waiting.
+class LoopGaps {
+public:
+    explicit LoopGaps(int intervalMs)
+    {
+        m_clock.start();
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_longestNs = std::max(m_longestNs, now - m_lastNs);
+            m_lastNs = now;
+        });
+        m_timer.start(intervalMs);
+    }
+    // Beyond the interval itself, in milliseconds.
+    double longestStallMs() const { return double(std::max<qint64>(0, m_longestNs - m_timer.interval() * 1'000'000LL)) / 1e6; }
+    double longestGapMs() const { return double(m_longestNs) / 1e6; }
+
+private:
+    QElapsedTimer m_clock;
+    QTimer m_timer;
+    qint64 m_lastNs = 0;
+    qint64 m_longestNs = 0;
+};
 
 } // namespace comkeys::test

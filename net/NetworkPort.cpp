@@ -230,15 +230,21 @@ void NetworkPort::onConnected()
     m_us[OptBinary] = Want::Asked;
     m_him[OptBinary] = Want::Asked;
     m_us[OptComPort] = Want::Asked;
-    send(command(Will, OptBinary) + command(Do, OptBinary) + command(Will, OptComPort));
-    m_timer.start(AnswerTimeoutMs);
+    if (send(command(Will, OptBinary) + command(Do, OptBinary) + command(Will, OptComPort))) {
+        m_timer.start(AnswerTimeoutMs);
+    }
 }
 
-void NetworkPort::send(const QByteArray& wire)
+bool NetworkPort::send(const QByteArray& wire)
 {
-    m_socket->write(wire);
+    // The socket queues whatever it is given; one that takes less has failed, and says why.
+    if (m_socket->write(wire) != wire.size()) {
+        fail(QStringLiteral("网络写入失败：%1（%2）").arg(m_address.text(), m_socket->errorString()));
+        return false;
+    }
     m_handed += wire.size();
-    m_socket->flush();
+    m_socket->flush(); // may find the connection broken: the error closes the port at once
+    return m_socket != nullptr;
 }
 
 void NetworkPort::onReadyRead()
@@ -378,7 +384,9 @@ void NetworkPort::sendLineFormat()
     m_awaiting = { CpSetBaudRate, CpSetDataSize, CpSetParity, CpSetStopSize };
     // DTR and RTS are not worth holding the open up for; their answers are awaited apart.
     m_controlsAwaited = 2;
-    send(wire);
+    if (!send(wire)) {
+        return; // no answers to wait for on a closed port
+    }
     m_timer.start(AnswerTimeoutMs);
     m_controlTimer.start(AnswerTimeoutMs);
 }
@@ -524,8 +532,7 @@ NetworkPort::WriteStatus NetworkPort::write(const QByteArray& bytes, quint64* ti
         m_error = QStringLiteral("发送队列已满（还有 %1 字节等待服务器接收）").arg(m_socket->bytesToWrite());
         return WriteStatus::QueueFull;
     }
-    send(wire);
-    if (!m_socket) {
+    if (!send(wire)) {
         return WriteStatus::Failed; // the connection broke while writing
     }
     onBytesWritten(0); // earlier commands that are out by now are told first, in order

@@ -113,7 +113,8 @@ private:
     void finishOpen();
     void fail(const QString& reason);
     void lineEvent(std::uint8_t cmd, std::uint8_t state);
-    void send(const QByteArray& wire);
+    // False when the port failed while writing (and is closed now).
+    bool send(const QByteArray& wire);
 
     QTcpSocket* m_socket = nullptr;
     QTimer m_timer;

@@ -26,6 +26,10 @@ namespace {
     // Options that make a sequence of their own, in the order given.
     const QStringList StepOptions { QStringLiteral("send"), QStringLiteral("send-key"), QStringLiteral("expect"),
         QStringLiteral("wait"), QStringLiteral("expect-timeout") };
+    // Every option that takes a value.
+    const QStringList ValueOptions = StepOptions
+        + QStringList { QStringLiteral("run"), QStringLiteral("keys"), QStringLiteral("port"), QStringLiteral("line"),
+                        QStringLiteral("repeat"), QStringLiteral("timeout"), QStringLiteral("junit"), QStringLiteral("csv") };
     constexpr qint64 DefaultExpectMs = 1000;
 
     void out(const QString& line)
@@ -78,14 +82,14 @@ namespace {
         QList<std::pair<QString, QString>> steps;
         for (qsizetype i = 0; i < arguments.size(); ++i) {
             const QString& a = arguments[i];
-            if (!a.startsWith(QStringLiteral("--"))) {
+            if (!a.startsWith(u'-')) {
                 continue;
             }
+            // "-send" is "--send" too: the parser reads single-dash words as long options.
+            const qsizetype dashes = a.startsWith(u"--") ? 2 : 1;
             const qsizetype eq = a.indexOf(u'=');
-            const QString name = a.mid(2, eq < 0 ? -1 : eq - 2);
-            const bool takesValue = StepOptions.contains(name) || name == u"run" || name == u"keys" || name == u"port"
-                || name == u"line" || name == u"repeat" || name == u"timeout" || name == u"junit" || name == u"csv";
-            if (!takesValue) {
+            const QString name = a.mid(dashes, eq < 0 ? -1 : eq - dashes);
+            if (!ValueOptions.contains(name)) {
                 continue;
             }
             const QString value = eq >= 0 ? a.mid(eq + 1) : arguments.value(i + 1);
@@ -373,9 +377,8 @@ int run(const QStringList& arguments, const Environment& environment)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const char* name : { "run", "keys", "port", "line", "repeat", "timeout", "junit", "csv", "send", "send-key",
-             "expect", "expect-timeout", "wait" }) {
-        parser.addOption(QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
+    for (const QString& name : ValueOptions) {
+        parser.addOption(QCommandLineOption(name, QString(), QStringLiteral("value")));
     }
     for (const char* name : { "quiet", "cr", "list", "help", "version" }) {
         parser.addOption(QCommandLineOption(QString::fromLatin1(name)));

@@ -48,6 +48,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("output"); // on stdout or, for exit 2, stderr
         QTest::newRow("passing") << QStringList { "--send", "\"AT\"", "--cr", "--expect", "OK" } << 0
                                  << QStringLiteral("1:2\texpect 1000 next OK\t\tOK<0D>\t通过\t");
+        QTest::newRow("single dashes") << QStringList { "-send", "\"AT\"", "-cr", "-expect=OK" } << 0
+                                       << QStringLiteral("1:2\texpect 1000 next OK\t\tOK<0D>\t通过\t");
         QTest::newRow("named, twice") << QStringList { "--run", "上电检查", "--cr", "--keys", "@keys.ini" } << 0
                                       << QStringLiteral("\n序列“上电检查”：4 步，2 个期待，0 个没有通过");
         QTest::newRow("list") << QStringList { "--list", "--keys", "@keys.ini" } << 0

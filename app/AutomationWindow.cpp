@@ -163,8 +163,6 @@ AutomationWindow::AutomationWindow(KeyAutomation& automation)
         }
     });
     connect(&engine, &AutomationEngine::note, this, [this](const QString& text) { m_status->setText(text); });
-    connect(&engine, &AutomationEngine::colourRulesChanged, this,
-            [this] { Q_EMIT colourRulesChanged(colourRules()); });
     connect(&m_automation, &KeyAutomation::setChanged, this, [this] {
         m_sequences = m_automation.set().sequences;
         m_ruleList = m_automation.set().rules;
@@ -513,7 +511,7 @@ void AutomationWindow::removeStep()
             continue;
         }
         if (other.gotoStep == row) {
-            refuse(QStringLiteral("第 %1 步超时后要转到这一步，请先改那一步").arg(row < i ? i + 2 : i + 1));
+            refuse(QStringLiteral("第 %1 步超时后要转到这一步，请先改那一步").arg(i >= row ? i + 2 : i + 1));
             return;
         }
         if (other.gotoStep > row) {

@@ -38,10 +38,6 @@ public:
     // The sequence shown, by its place in the list; -1 when there is none.
     int currentSequence() const;
 
-Q_SIGNALS:
-    // The answer rules' colour marks changed.
-    void colourRulesChanged(const comkeys::ColourRules& rules);
-
 private:
     QWidget* buildSequencePage();
     QWidget* buildRulePage();

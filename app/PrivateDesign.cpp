@@ -2,11 +2,9 @@
 
 #include "ColourRulesDialog.h"
 #include "DebugForm.h"
-#include "FileIo.h"
 #include "FindBar.h"
 #include "ShortcutDialog.h"
 #include "KeyGrid.h"
-#include "Profile.h"
 #include "Widgets.h"
 
 #include <QApplication>
@@ -23,9 +21,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QSettings>
-#include <QAction>
 #include <QShortcut>
-#include <QTableView>
 
 #include <limits>
 
@@ -375,12 +371,7 @@ void PrivateDesign::wire()
         m_files.saveAs();
     });
     connect(m_callIniCmd, &QPushButton::clicked, this, [this] {
-        QByteArray before;
-        QByteArray after;
-        (void)readWholeFile(m_files.workingCopy(), Profile::MaxFileBytes, &before);
-        m_files.load();
-        (void)readWholeFile(m_files.workingCopy(), Profile::MaxFileBytes, &after);
-        if (after != before) {
+        if (m_files.load()) {
             m_automation->reload(true);
         }
     });

@@ -123,27 +123,27 @@ void KeySetFiles::saveAs()
     }
 }
 
-void KeySetFiles::load()
+bool KeySetFiles::load()
 {
     const std::optional<QString> chosen = m_dialogs.fileDialog(loadDialog(m_folder));
     if (!chosen) {
-        return;
+        return false;
     }
     const QString name = QFileInfo(*chosen).fileName();
     if (!name.endsWith(QStringLiteral(".ini"), Qt::CaseSensitive)) {
         m_dialogs.message(QStringLiteral("T文件类型不正确！"),
                           applicationTitle() + QStringLiteral("提示"), MessageIcon::Exclamation,
                           MessageButtons::Ok);
-        return;
+        return false;
     }
     if (name == IniPattern) {
-        return;
+        return false;
     }
     const MessageAnswer answer
         = m_dialogs.message(QStringLiteral("确定要覆盖当前的配置吗？"), QStringLiteral("提示"),
                             MessageIcon::Question, MessageButtons::YesNo);
     if (answer != MessageAnswer::Yes) {
-        return;
+        return false;
     }
     // Read first, then copy: the keys change only when both worked.
     QString error;
@@ -152,12 +152,12 @@ void KeySetFiles::load()
         const std::optional<QByteArray> data = readProfileFile(*chosen, &error);
         if (!data) {
             m_dialogs.notice(QStringLiteral("无法读取 %1：%2。\n没有调入配置，键设置未变。").arg(*chosen, error));
-            return;
+            return false;
         }
         if (!isSameFile(*chosen, m_workingCopy)
             && !writeFileAtomically(m_workingCopy, *data, &error, ReadOnlyTarget::Replace)) {
             m_dialogs.notice(QStringLiteral("无法写入工作副本 %1：%2。\n没有调入配置，键设置未变。").arg(m_workingCopy, error));
-            return;
+            return false;
         }
         profile.setBytes(*data);
     }
@@ -166,6 +166,7 @@ void KeySetFiles::load()
     if (!WriteKeySet(profile, m_keys, true, &error)) {
         m_dialogs.notice(QStringLiteral("配置已调入，但无法更新工作副本 %1：%2").arg(m_workingCopy, error));
     }
+    return true;
 }
 
 } // namespace comkeys

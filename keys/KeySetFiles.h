@@ -17,7 +17,8 @@ public:
     KeySetFiles(Dialogs& dialogs, KeyBoard& keys, QString workingCopy, QString dialogFolder);
 
     void saveAs();
-    void load();
+    // True when the chosen file's keys replaced the current ones (and its bytes the working copy).
+    bool load();
 
     const QString& workingCopy() const { return m_workingCopy; }
     static FileDialogSettings saveDialog(const QString& folder);

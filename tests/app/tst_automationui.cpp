@@ -199,6 +199,14 @@ private Q_SLOTS:
         QCOMPARE(test::readAll(m_window->files().workingCopy()), bytes);
         QCOMPARE(m_dialogs->texts(),
                  (QStringList { QStringLiteral("配置文件保存成功！"), QStringLiteral("确定要覆盖当前的配置吗？") }));
+
+        // The next start begins without automation; loading the same file, whose bytes the working
+        // copy already holds, still brings it.
+        m_window = std::make_unique<PrivateDesign>(*m_dialogs, m_dir->path());
+        m_dialogs->files = { saved };
+        m_dialogs->answers = { MessageAnswer::Yes };
+        QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("CallIniCmd")), Qt::LeftButton);
+        QCOMPARE(m_window->automation().set().sequences.size(), 1);
     }
 
 private:

@@ -393,7 +393,13 @@ qint64 ReceiveDisplay::topLine() const
 void ReceiveDisplay::scrollTo(qint64 top)
 {
     qint64 bottomTop = std::max(m_lines.firstLine(), m_lines.endLine() - visibleLines());
-    if (m_islandEnd >= 0 && top >= bottomTop) {
+    if (m_islandEnd >= 0 && top >= bottomTop && m_islandEnd < m_record.firstNumber()) {
+        // What followed the older part shown has been dropped from the record since: the display
+        // can only go on with the newest part.
+        rebuild();
+        bottomTop = std::max(m_lines.firstLine(), m_lines.endLine() - visibleLines());
+        top = bottomTop;
+    } else if (m_islandEnd >= 0 && top >= bottomTop) {
         // Scrolling on past an older part of the record brings in what followed it.
         qint64 bytes = 0;
         for (; m_islandEnd < m_record.nextNumber() && bytes < 256 * 1024; ++m_islandEnd) {

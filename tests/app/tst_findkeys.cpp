@@ -121,6 +121,24 @@ private Q_SLOTS:
         QCOMPARE(display->topLine(), there);
         QTest::keyClick(display, Qt::Key_End, Qt::ControlModifier);
         QVERIFY(display->text().endsWith(QStringLiteral("last MARKER\n")));
+        // Back at the oldest match, the record then drops what followed it: paging on comes to
+        // the newest data.
+        bar.open();
+        QTRY_VERIFY(bar.countLabel()->text().endsWith(QStringLiteral("/2")));
+        for (int i = 0; i < 2 && bar.countLabel()->text() != QStringLiteral("1/2"); ++i) {
+            QTest::keyClick(bar.edit(), Qt::Key_Return);
+        }
+        QVERIFY(display->text().startsWith(QStringLiteral("first MARKER")));
+        QTest::keyClick(bar.edit(), Qt::Key_Escape);
+        const QByteArray block = QByteArray(64 * 1024 - 1, 'y') + '\n';
+        for (qint64 i = 0; i <= LineRecord::DefaultLimit / block.size(); ++i) {
+            record.addReceived(block, 1000);
+        }
+        record.addReceived("tail\n", 1000);
+        for (int i = 0; i < 1000 && !display->text().endsWith(QStringLiteral("tail\n")); ++i) {
+            QTest::keyClick(display, Qt::Key_PageDown);
+        }
+        QVERIFY(display->text().endsWith(QStringLiteral("tail\n")));
         // After the clear button, only what came since is searched.
         QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("Command4")), Qt::LeftButton);
         record.addReceived("after MARKER\n", 1000);

@@ -15,8 +15,10 @@ deps:
 deps-run:
 	@scripts/install-deps run
 
+# A new build folder is made for Ninja, which keeps both cores busier than make does; one made
+# earlier keeps its generator.
 configure:
-	@cmake -S . -B $(BUILD) -DCOMKEYS_WERROR=ON >/dev/null
+	@scripts/configure $(BUILD) -DCOMKEYS_WERROR=ON >/dev/null
 
 build: deps configure
 	@cmake --build $(BUILD) -j$(JOBS)
@@ -32,7 +34,7 @@ test-plain: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
 
 test-asan: deps
-	@cmake -S . -B $(ASAN_BUILD) -DCOMKEYS_WERROR=ON -DCOMKEYS_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	@scripts/configure $(ASAN_BUILD) -DCOMKEYS_WERROR=ON -DCOMKEYS_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 	@cmake --build $(ASAN_BUILD) -j$(JOBS)
 	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(JOBS)
 

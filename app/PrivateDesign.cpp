@@ -505,14 +505,8 @@ void PrivateDesign::wireAutomation()
             [this] { setExtraColourRules(m_automation->engine().colourRules()); });
     connect(&engine, &AutomationEngine::repeatChanged, this, [this](int key) {
         const std::optional<AutomationEngine::RepeatState> state = m_automation->engine().repeatState(key);
-        FaceButton* button = m_keyButtons[std::size_t(key)];
-        button->setMarked(state.has_value());
-        button->setToolTip(!state ? QString()
-                                  : QStringLiteral("每 %1 毫秒重复发送%2，已发送 %3 次，跳过 %4 次")
-                                        .arg(state->spec.intervalMs)
-                                        .arg(state->paused ? QStringLiteral("（串口没有打开，暂停中）") : QString())
-                                        .arg(state->sent)
-                                        .arg(state->skipped));
+        m_keyButtons[std::size_t(key)]->setMarked(state.has_value());
+        updateKeyTip(key);
     });
     addAction(m_automation->stopAllAction()); // Esc
     auto* sequences = new QAction(QStringLiteral("发送序列…"), this);
@@ -647,9 +641,14 @@ void PrivateDesign::setSelectorRed(int page, bool red)
 void PrivateDesign::setUserColourRules(const ColourRules& rules)
 {
     m_userRules = rules;
+    m_text1->setColourRules(m_userRules + m_extraRules);
     QSettings settings = userSettings();
     writeColourRules(settings, rules);
-    m_text1->setColourRules(m_userRules + m_extraRules);
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        // They still colour this session; the user may copy them out of the dialog before closing.
+        m_dialogs.notice(QStringLiteral("着色规则没有保存到 %1，下次启动时不会再有。").arg(settings.fileName()));
+    }
 }
 
 void PrivateDesign::setExtraColourRules(const ColourRules& rules)
@@ -792,14 +791,28 @@ void PrivateDesign::applyKeyShortcuts()
         });
         m_keyShortcuts << shortcut;
     }
-    static const char* const Pages[] = { "第一页", "第二页", "第三页", "第四页" };
     for (int i = 0; i < KeyCount; ++i) {
-        const QKeySequence keys = m_shortcuts.shortcut(i);
-        m_keyButtons[std::size_t(i)]->setToolTip(
-            keys.isEmpty() ? QString()
-                           : QStringLiteral("快捷键 %1（只在%2起作用）").arg(keys.toString(QKeySequence::NativeText),
-                                                                                QString::fromUtf8(Pages[i / KeysPerPage])));
+        updateKeyTip(i);
     }
+}
+
+void PrivateDesign::updateKeyTip(int key)
+{
+    // A key's shortcut and its repeat, one line each: neither hides the other.
+    static const char* const Pages[] = { "第一页", "第二页", "第三页", "第四页" };
+    QStringList lines;
+    if (const QKeySequence keys = m_shortcuts.shortcut(key); !keys.isEmpty()) {
+        lines << QStringLiteral("快捷键 %1（只在%2起作用）").arg(keys.toString(QKeySequence::NativeText),
+                                                                 QString::fromUtf8(Pages[key / KeysPerPage]));
+    }
+    if (const std::optional<AutomationEngine::RepeatState> state = m_automation->engine().repeatState(key)) {
+        lines << QStringLiteral("每 %1 毫秒重复发送%2，已发送 %3 次，跳过 %4 次")
+                     .arg(state->spec.intervalMs)
+                     .arg(state->paused ? QStringLiteral("（串口没有打开，暂停中）") : QString())
+                     .arg(state->sent)
+                     .arg(state->skipped);
+    }
+    m_keyButtons[std::size_t(key)]->setToolTip(lines.join(u'\n'));
 }
 
 bool PrivateDesign::storeExtras(Profile& profile) const { return m_shortcuts.store(profile); }

@@ -134,6 +134,7 @@ private:
     // The automation's entries in the keys' caption menus, the window's actions and markers.
     void wireAutomation();
     void applyKeyShortcuts();
+    void updateKeyTip(int key);
     void keyCaptionMenu(int index, const QPoint& at);
 
     ToolFolders m_folders;

@@ -84,6 +84,7 @@ private Q_SLOTS:
     {
         FaceButton* key = m_window->keyButton(0);
         const QImage idle = key->grab().toImage();
+        QVERIFY(m_window->setKeyShortcut(0, QKeySequence(Qt::Key_F6)));
         chooseFromKeyMenu(0, QStringLiteral("定时重复发送…"));
         auto* dialog = m_window->findChild<RepeatDialog*>();
         QVERIFY(dialog);
@@ -91,10 +92,13 @@ private Q_SLOTS:
         QTest::mouseClick(buttonNamed(dialog, QStringLiteral("开始")), Qt::LeftButton);
         QTRY_VERIFY(m_sim->received().count("AT\r") >= 3);
         QVERIFY(key->grab().toImage() != idle);
+        // The repeat and the shortcut share the tip, neither hiding the other.
         QVERIFY(key->toolTip().contains(QStringLiteral("每 40 毫秒")));
+        QVERIFY(key->toolTip().contains(QStringLiteral("快捷键 F6")));
 
         QTest::keyClick(m_window.get(), Qt::Key_Escape);
         QCOMPARE(key->grab().toImage(), idle);
+        QCOMPARE(key->toolTip(), QStringLiteral("快捷键 F6（只在第一页起作用）"));
         const QByteArray sent = m_sim->received();
         QTest::qWait(150);
         QCOMPARE(m_sim->received(), sent);

@@ -263,6 +263,22 @@ private Q_SLOTS:
 
     // Key shortcuts.
 
+    void colourRulesThatCannotBeKeptAreSaid()
+    {
+        // A folder where the settings file should be: no user, root included, can write it.
+        const QString file = PrivateDesign::userSettings().fileName();
+        QFile::remove(file);
+        QVERIFY(QDir().mkpath(file));
+        ColourRule rule;
+        rule.pattern = QStringLiteral("ERROR");
+        rule.colour = Qt::red;
+        m_window->setUserColourRules({ rule });
+        QVERIFY(QDir().rmdir(file));
+        QCOMPARE(m_dialogs->messages.size(), 1);
+        QVERIFY2(m_dialogs->texts()[0].contains(QStringLiteral("着色规则没有保存")), qPrintable(m_dialogs->texts()[0]));
+        QCOMPARE(m_window->userColourRules().size(), 1); // still in effect
+    }
+
     void shortcutConflictsAreRefused_data()
     {
         QTest::addColumn<int>("key");

@@ -14,14 +14,17 @@ namespace {
     constexpr qsizetype LiveOverlap = 1024; // the same for entries searched as they arrive
 
     // hh:mm:ss.zzz as clockTime() writes it, without a time-zone lookup per entry: the offset
-    // from UTC is looked up once an hour of data.
+    // from UTC is looked up once a quarter of an hour of data. Zones change their offset on a
+    // quarter hour of UTC (a half-hour zone's daylight saving starts at 16:30 UTC), not always
+    // on a whole hour.
     void appendClock(QString& out, qint64 msecs)
     {
-        thread_local qint64 hour = std::numeric_limits<qint64>::min();
+        constexpr qint64 Quarter = 900000;
+        thread_local qint64 quarter = std::numeric_limits<qint64>::min();
         thread_local qint64 offsetMs = 0;
-        const qint64 h = msecs >= 0 ? msecs / 3600000 : (msecs - 3599999) / 3600000;
-        if (h != hour) {
-            hour = h;
+        const qint64 q = msecs >= 0 ? msecs / Quarter : (msecs - (Quarter - 1)) / Quarter;
+        if (q != quarter) {
+            quarter = q;
             offsetMs = qint64(QDateTime::fromMSecsSinceEpoch(msecs).offsetFromUtc()) * 1000;
         }
         constexpr qint64 Day = 86400000;

@@ -1,7 +1,10 @@
 #include "RecordSearch.h"
 
+#include <QDateTime>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <ctime>
 
 using namespace comkeys;
 
@@ -86,6 +89,29 @@ private Q_SLOTS:
             live.addReceived(chunk, 1000);
         }
         QCOMPARE(described(following.matches()), found);
+    }
+
+    void clockFollowsAHalfHourZoneIntoDaylightSaving()
+    {
+        // Adelaide moves from +9:30 to +10:30 at 16:30 UTC: two entries in the same UTC hour,
+        // either side of it, show 01:50 and 03:10.
+        const QByteArray zone = qgetenv("TZ");
+        qputenv("TZ", "Australia/Adelaide");
+        tzset();
+        const qint64 change = QDateTime(QDate(2026, 10, 3), QTime(16, 30), Qt::UTC).toMSecsSinceEpoch();
+        LineRecord record;
+        record.addReceived("A", change - 600000);
+        record.addReceived("B", change + 600000);
+        QStringList found;
+        for (const QString& clock : { QStringLiteral("01:50:00.000 A"), QStringLiteral("03:10:00.000 B") }) {
+            RecordSearch search(record);
+            search.start(*SearchPattern::compile(ColourRule::Kind::Text, clock, true), RecordView::Timestamps, 0);
+            QVERIFY(waitComplete(search));
+            found << described(search.matches());
+        }
+        zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+        tzset();
+        QCOMPARE(found, (QStringList { "0:0:14", "1:0:14" }));
     }
 
     void slicesJoinUp()

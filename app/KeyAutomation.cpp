@@ -1,7 +1,6 @@
 #include "KeyAutomation.h"
 
 #include "KeySet.h"
-#include "Profile.h"
 #include "RepeatDialog.h"
 #include "SerialLink.h"
 
@@ -28,14 +27,12 @@ KeyAutomation::KeyAutomation(SerialLink& link, const KeyBoard& keys, QString wor
 
 void KeyAutomation::reload(bool tell)
 {
-    Profile profile(m_workingCopy);
     QString error;
-    if (profile.load(&error) == Profile::LoadResult::Unreadable) {
+    QStringList problems;
+    if (!loadAutomation(m_workingCopy, &m_set, &problems, &error)) {
         m_link.logNote(QStringLiteral("无法读取工作副本中的自动发送设置：%1").arg(error));
         return;
     }
-    QStringList problems;
-    m_set = readAutomation(profile, &problems);
     m_engine.setLoopGuard(m_set.loopGuard);
     m_engine.setRules(m_set.rules);
     for (const QString& p : std::as_const(problems)) {
@@ -51,12 +48,8 @@ void KeyAutomation::reload(bool tell)
 
 void KeyAutomation::store()
 {
-    Profile profile(m_workingCopy);
     QString error;
-    bool stored = profile.load(&error) != Profile::LoadResult::Unreadable;
-    if (stored && writeAutomation(profile, m_set)) {
-        stored = profile.save(&error);
-    }
+    const bool stored = saveAutomation(m_workingCopy, m_set, &error);
     if (!stored && !m_failing) {
         m_dialogs.notice(QStringLiteral("自动发送设置没有保存到工作副本 %1：%2").arg(m_workingCopy, error));
     }

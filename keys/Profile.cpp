@@ -201,13 +201,7 @@ Profile::Scan Profile::scan(QStringView section, const QStringList& keys) const
             if (inSection) {
                 break; // the first section of a name is the one that counts
             }
-            // A ']' byte can be part of a GB18030 character: find it in the decoded text.
-            const QString text = decode(t.sliced(1));
-            QStringView name(text);
-            if (const qsizetype close = name.indexOf(u']'); close >= 0) {
-                name = name.left(close);
-            }
-            if (trimBlanks(name).compare(section, Qt::CaseInsensitive) == 0) {
+            if (isHeader(t, section)) {
                 inSection = true;
                 result.sectionFound = true;
                 result.insertAt = line.next;
@@ -360,6 +354,7 @@ bool Profile::isHeader(QByteArrayView t, QStringView section) const
     if (t.isEmpty() || t.front() != '[') {
         return false;
     }
+    // A ']' byte can be part of a GB18030 character: find it in the decoded text.
     const QString text = decode(t.sliced(1));
     QStringView name(text);
     if (const qsizetype close = name.indexOf(u']'); close >= 0) {

@@ -139,10 +139,12 @@ void FilterView::paintEvent(QPaintEvent* event)
     painter.fillRect(area, palette().color(QPalette::Base));
     painter.setPen(palette().color(QPalette::Text));
     const QFontMetricsF metrics(font());
-    const qint64 bottomTop = std::max(m_lines.firstLine(), m_lines.endLine() - visibleLines());
+    const qint64 visible = visibleLines();
+    const qint64 bottomTop = std::max(m_lines.firstLine(), m_lines.endLine() - visible);
     const qint64 top = m_following ? bottomTop : std::clamp(m_top, m_lines.firstLine(), bottomTop);
+    const qint64 end = std::min(m_lines.endLine(), top + visible + 1);
     qreal y = area.top() + TextMargin;
-    for (qint64 line = top; line < std::min(m_lines.endLine(), top + visibleLines() + 1); ++line) {
+    for (qint64 line = top; line < end; ++line) {
         QString shown = m_lines.text(m_lines.lineStart(line), m_lines.lineEnd(line));
         for (QChar& c : shown) {
             c = WrappedText::shown(c);

@@ -769,10 +769,8 @@ void PrivateDesign::editKeyShortcut(int index)
 void PrivateDesign::keyCaptionMenu(int index, const QPoint& at)
 {
     QMenu menu(this);
-    if (m_automation) {
-        m_automation->addKeyMenuEntries(menu, index, this);
-        menu.addSeparator();
-    }
+    m_automation->addKeyMenuEntries(menu, index, this);
+    menu.addSeparator();
     menu.addAction(QStringLiteral("设置快捷键…"), this, [this, index] { editKeyShortcut(index); });
     menu.exec(at);
 }

@@ -166,6 +166,19 @@ private Q_SLOTS:
         QVERIFY(!rows->index(0, 8).data().toString().isEmpty());
     }
 
+    void removingAStepAnotherGoesToIsRefusedByItsNumber()
+    {
+        QTest::keyClick(m_window.get(), Qt::Key_J, Qt::ControlModifier);
+        AutomationWindow* window = m_window->automationWindow();
+        QTest::mouseClick(buttonNamed(window, QStringLiteral("新建序列")), Qt::LeftButton);
+        typeStep(window, QStringLiteral("1|\"AT\""));
+        typeStep(window, QStringLiteral("3|OK|0|200|2|1")); // on timeout back to step 1
+        window->stepTable()->selectRow(0);
+        QTest::mouseClick(buttonNamed(window, QStringLiteral("删除步骤")), Qt::LeftButton);
+        QVERIFY2(window->problem().contains(QStringLiteral("第 2 步超时后要转到这一步")), qPrintable(window->problem()));
+        QCOMPARE(window->stepTable()->rowCount(), 2);
+    }
+
     void automationTravelsWithSaveAsAndLoad()
     {
         QTest::keyClick(m_window.get(), Qt::Key_J, Qt::ControlModifier);
